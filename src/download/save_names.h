@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+
+class Prompter;
+
+// Longest file-name component in UTF-8 bytes. Linux allows 255; the rest is
+// left for numbered suffixes and extensions.
+inline constexpr int MaxNameUtf8Bytes = 200;
+// The name is first cut to this many bytes of the Chinese code page (GB18030).
+inline constexpr int MaxNameGbkBytes = 500;
+
+// Cleans text into a file-name component: no separators or reserved characters,
+// no control characters, no leading or trailing dots or spaces, byte-capped.
+// The result is never "." or ".." and may be empty.
+QString SanitizeFileName(const QString& text);
+
+// Creates every missing folder of path and returns the (cleaned) folder that
+// exists afterwards, without a trailing "/", or empty text.
+QString EnsureFolder(const QString& path, Prompter& prompter);
+
+// File extension for a content type without parameters, or the input unchanged.
+QString MimeToExtension(const QString& contentType);
+
+struct SaveTarget {
+    QString name; // final name, without folder and type
+    QString path; // full path
+};
+
+// Same-name policy of a download: the policy text is "跳过", "覆盖" or "重命名".
+// Any policy but overwrite numbers the name as name[001], name[002], ...
+SaveTarget 重命名保存路径(const QString& folder, const QString& name, const QString& type,
+                          const QString& policy);
+
+// path itself when nothing is there, else the first free stem[0001].ext variant.
+QString UniqueFilePath(const QString& path);

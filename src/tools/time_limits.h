@@ -1,0 +1,18 @@
+#pragma once
+
+#include <chrono>
+
+// Every time limit of the program, in one place. Tests scale them all down.
+namespace TimeLimits {
+
+using std::chrono::milliseconds;
+
+// How long the file manager may take to answer "show this file".
+inline constexpr milliseconds FileManagerCall{3000};
+
+// Multiplies every limit by factor (tests use small factors); 1 by default.
+void SetScale(double factor);
+double Scale();
+milliseconds Scaled(milliseconds limit);
+
+} // namespace TimeLimits
