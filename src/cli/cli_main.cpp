@@ -40,7 +40,8 @@ int main(int argc, char* argv[]) {
     }
     const auto command = commands.find(args.first());
     if (command == commands.end()) {
-        PrintTo(stderr, QStringLiteral("quillmarsh-cli: unknown command \"%1\"\n").arg(args.first()));
+        PrintTo(stderr,
+                QStringLiteral("quillmarsh-cli: unknown command \"%1\"\n").arg(args.first()));
         std::fputs(Usage, stderr);
         return 2;
     }

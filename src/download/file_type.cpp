@@ -53,7 +53,8 @@ std::optional<QString> TypeFromSignature(const QByteArray& head) {
     static const QByteArray pdf = Hex("25504446"), caj = Hex("C8000000"), kdhZero = Hex("43414A00"),
                             kdhSpace = Hex("4B444820"), nh = Hex("4E480000"), tif = Hex("49492A00"),
                             rtf = Hex("7B5C727466"), exe = Hex("4D5A"), rar = Hex("52617221"),
-                            zip = Hex("504B030414000000" "08"),
+                            zip = Hex("504B030414000000"
+                                      "08"),
                             docx = Hex("504B0304140006000800"), swf = Hex("43575306"),
                             rm = Hex("2E524D46"), wma = Hex("3026B2758E"), mp3 = Hex("49443303"),
                             png = Hex("89504E470D0A1A0A"), gif = Hex("47494638393104"),
@@ -89,16 +90,22 @@ std::optional<QString> TypeFromSignature(const QByteArray& head) {
     };
     for (const Signature& sig : table) {
         switch (Test(head, sig.parts)) {
-        case Match::Yes: return QString::fromLatin1(sig.type);
-        case Match::OutOfRange: return std::nullopt;
-        case Match::No: break;
+        case Match::Yes:
+            return QString::fromLatin1(sig.type);
+        case Match::OutOfRange:
+            return std::nullopt;
+        case Match::No:
+            break;
         }
     }
 
     switch (Test(head, {{0, ole}})) {
-    case Match::OutOfRange: return std::nullopt;
-    case Match::No: return QString();
-    case Match::Yes: break;
+    case Match::OutOfRange:
+        return std::nullopt;
+    case Match::No:
+        return QString();
+    case Match::Yes:
+        break;
     }
     if (515 >= head.size())
         return std::nullopt;
@@ -135,8 +142,8 @@ bool LooksLikeCaa(QFile& file) {
     if (!file.seek(0))
         return false;
     const QByteArray text = file.readAll();
-    for (const char* key : {"A1=", "[TARGET]", "A2=", "B1=", "B2=", "C1=", "C2=", "D1=", "D2=",
-                            "DOCTYPE="}) {
+    for (const char* key :
+         {"A1=", "[TARGET]", "A2=", "B1=", "B2=", "C1=", "C2=", "D1=", "D2=", "DOCTYPE="}) {
         if (!text.contains(key))
             return false;
     }

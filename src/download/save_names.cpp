@@ -59,8 +59,7 @@ private:
 };
 
 // Longest prefix whose encoding fits in maxBytes; never splits a character.
-template <typename Measure>
-QString CutToBytes(const QString& text, int maxBytes, Measure measure) {
+template <typename Measure> QString CutToBytes(const QString& text, int maxBytes, Measure measure) {
     int used = 0;
     qsizetype keep = 0;
     ForEachCodePoint(text, [&](qsizetype at, qsizetype len) {
@@ -101,8 +100,7 @@ QString SanitizeFileName(const QString& text) {
     Gb18030Counter gb;
     name = CutToBytes(name, MaxNameGbkBytes, [&](QStringView c) { return gb.bytesOf(c); });
     name = TrimSpaces(name);
-    name = CutToBytes(name, MaxNameUtf8Bytes,
-                      [](QStringView c) { return int(c.toUtf8().size()); });
+    name = CutToBytes(name, MaxNameUtf8Bytes, [](QStringView c) { return int(c.toUtf8().size()); });
 
     // Trimming can uncover dots again (" .x"), and a leading dot would hide the file.
     for (;;) {
@@ -192,9 +190,9 @@ QString MimeToExtension(const QString& contentType) {
         if (major == QStringView(row.major) && minor == QStringView(row.minor))
             return row.result ? QString::fromUtf16(row.result) : minor;
     }
-    static const QStringList knownMajors = {
-        QStringLiteral("application"), QStringLiteral("text"), QStringLiteral("image"),
-        QStringLiteral("video"), QStringLiteral("audio")};
+    static const QStringList knownMajors = {QStringLiteral("application"), QStringLiteral("text"),
+                                            QStringLiteral("image"), QStringLiteral("video"),
+                                            QStringLiteral("audio")};
     if (knownMajors.contains(major) && (minor.isEmpty() || minor == u"*"))
         return major;
     return contentType;

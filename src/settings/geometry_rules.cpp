@@ -33,8 +33,8 @@ GeometryPlan PlanRestoreGeometry(const SettingsStore& store, const QString& sect
     const int width = std::max(4000, store.integer(SettingKeys::GeometryWidth(section)));
     const int height = std::max(3000, store.integer(SettingKeys::GeometryHeight(section)));
     plan.maximise = false;
-    plan.pixels = QRect(TwipsToPixels(left), TwipsToPixels(top), TwipsToPixels(width),
-                        TwipsToPixels(height));
+    plan.pixels =
+        QRect(TwipsToPixels(left), TwipsToPixels(top), TwipsToPixels(width), TwipsToPixels(height));
     return plan;
 }
 

@@ -22,14 +22,14 @@ inline const QString DownloadSection = QStringLiteral("下载");
 inline const QString PatentSection = QStringLiteral("专利下载");
 inline const QString CopyToolSection = QStringLiteral("Form_Copy_Move");
 
-SettingKey DownloadMethod();     // "1" or "2"
-SettingKey ProxyEnabled();       // "0" or "1"
+SettingKey DownloadMethod(); // "1" or "2"
+SettingKey ProxyEnabled();   // "0" or "1"
 SettingKey ProxyAddress();
 SettingKey ProxyPort();
-SettingKey MaxFileSizeMB();      // decimal, fractions allowed
-SettingKey PromptSaveFolder();   // "0" or "1"
-SettingKey DownloadFolder();     // always ends with "/"
-SettingKey ThreadIndex();        // zero-based index into "1".."6"
+SettingKey MaxFileSizeMB();    // decimal, fractions allowed
+SettingKey PromptSaveFolder(); // "0" or "1"
+SettingKey DownloadFolder();   // always ends with "/"
+SettingKey ThreadIndex();      // zero-based index into "1".."6"
 SettingKey DuplicateNamePolicy();
 SettingKey CopyTargetFolder();
 SettingKey CopyOperation();

@@ -11,17 +11,31 @@ SettingKey Options(const char16_t* key, const char16_t* def) {
 }
 } // namespace
 
-SettingKey DownloadMethod() { return Options(u"下载方式", u"2"); }
-SettingKey ProxyEnabled() { return Options(u"代理服务器有效", u"0"); }
-SettingKey ProxyAddress() { return Options(u"代理服务器网址", u""); }
-SettingKey ProxyPort() { return Options(u"代理服务器端口", u""); }
-SettingKey MaxFileSizeMB() { return Options(u"文件最大值", u"10"); }
-SettingKey PromptSaveFolder() { return Options(u"提取网页信息时提示下载保存路径", u"1"); }
+SettingKey DownloadMethod() {
+    return Options(u"下载方式", u"2");
+}
+SettingKey ProxyEnabled() {
+    return Options(u"代理服务器有效", u"0");
+}
+SettingKey ProxyAddress() {
+    return Options(u"代理服务器网址", u"");
+}
+SettingKey ProxyPort() {
+    return Options(u"代理服务器端口", u"");
+}
+SettingKey MaxFileSizeMB() {
+    return Options(u"文件最大值", u"10");
+}
+SettingKey PromptSaveFolder() {
+    return Options(u"提取网页信息时提示下载保存路径", u"1");
+}
 SettingKey DownloadFolder() {
     return {OptionsSection, QStringLiteral("下载文件保存路径"),
             HomeFolder() + QStringLiteral("/12345/")};
 }
-SettingKey ThreadIndex() { return {DownloadSection, QStringLiteral("线程"), QStringLiteral("2")}; }
+SettingKey ThreadIndex() {
+    return {DownloadSection, QStringLiteral("线程"), QStringLiteral("2")};
+}
 SettingKey DuplicateNamePolicy() {
     return {PatentSection, QStringLiteral("重复文件名设置"), DuplicateNamePolicies::Rename};
 }
@@ -30,15 +44,25 @@ SettingKey DuplicateNamePolicy() {
 SettingKey CopyTargetFolder() {
     return {CopyToolSection, QStringLiteral("目的文件夹"), HomeFolder()};
 }
-SettingKey CopyOperation() { return {CopyToolSection, QStringLiteral("OpIndex"), QStringLiteral("4")}; }
+SettingKey CopyOperation() {
+    return {CopyToolSection, QStringLiteral("OpIndex"), QStringLiteral("4")};
+}
 
 SettingKey GeometryResolution(const QString& window) {
     return {window, QStringLiteral("分辨率"), QStringLiteral("000")};
 }
-SettingKey GeometryTop(const QString& window) { return {window, QStringLiteral("上"), QStringLiteral("100")}; }
-SettingKey GeometryLeft(const QString& window) { return {window, QStringLiteral("左"), QStringLiteral("100")}; }
-SettingKey GeometryWidth(const QString& window) { return {window, QStringLiteral("宽"), QStringLiteral("15000")}; }
-SettingKey GeometryHeight(const QString& window) { return {window, QStringLiteral("高"), QStringLiteral("10000")}; }
+SettingKey GeometryTop(const QString& window) {
+    return {window, QStringLiteral("上"), QStringLiteral("100")};
+}
+SettingKey GeometryLeft(const QString& window) {
+    return {window, QStringLiteral("左"), QStringLiteral("100")};
+}
+SettingKey GeometryWidth(const QString& window) {
+    return {window, QStringLiteral("宽"), QStringLiteral("15000")};
+}
+SettingKey GeometryHeight(const QString& window) {
+    return {window, QStringLiteral("高"), QStringLiteral("10000")};
+}
 
 } // namespace SettingKeys
 

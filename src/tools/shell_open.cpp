@@ -38,11 +38,12 @@ bool OpenFolderAndSelect(const QString& path) {
     if (!bus.isConnected())
         return false;
     QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"),
+        QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
     call << QStringList{QUrl::fromLocalFile(file).toString()} << QString();
-    const QDBusMessage reply = bus.call(call, QDBus::Block,
-                                        int(TimeLimits::Scaled(TimeLimits::FileManagerCall).count()));
+    const QDBusMessage reply =
+        bus.call(call, QDBus::Block, int(TimeLimits::Scaled(TimeLimits::FileManagerCall).count()));
     return reply.type() == QDBusMessage::ReplyMessage;
 }
 

@@ -16,10 +16,17 @@ QString WidgetPrompter::captionOr(const QString& title) const {
 void WidgetPrompter::message(const QString& text, Icon icon, const QString& title) {
     QMessageBox::Icon boxIcon = QMessageBox::NoIcon;
     switch (icon) {
-    case Icon::Critical: boxIcon = QMessageBox::Critical; break;
-    case Icon::Information: boxIcon = QMessageBox::Information; break;
-    case Icon::Question: boxIcon = QMessageBox::Question; break;
-    case Icon::None: break;
+    case Icon::Critical:
+        boxIcon = QMessageBox::Critical;
+        break;
+    case Icon::Information:
+        boxIcon = QMessageBox::Information;
+        break;
+    case Icon::Question:
+        boxIcon = QMessageBox::Question;
+        break;
+    case Icon::None:
+        break;
     }
     QMessageBox box(boxIcon, captionOr(title), text, QMessageBox::Ok, owner_);
     box.exec();

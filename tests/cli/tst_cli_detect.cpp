@@ -41,19 +41,27 @@ private slots:
                                    {QStringLiteral("-q"), QStringLiteral("-j"),
                                     dir_.filePath(QStringLiteral("bundle.pdf")), text}),
                  0);
-        writeBytes(QStringLiteral("login.pdf"),
-                   "<html>\n<head><title>Sign in</title></head>\n<body><form></form></body>\n</html>\n");
+        writeBytes(
+            QStringLiteral("login.pdf"),
+            "<html>\n<head><title>Sign in</title></head>\n<body><form></form></body>\n</html>\n");
         writeBytes(QStringLiteral("doc.rtf"), "{\\rtf1\\ansi Hello}");
 
         const QStringList files = {
-            QStringLiteral("文章.html"), QStringLiteral("picture.pdf"), QStringLiteral("photo.dat"),
-            QStringLiteral("scan.pdf"),  QStringLiteral("bundle.pdf"),  QStringLiteral("login.pdf"),
-            QStringLiteral("doc.rtf"),   QStringLiteral("notes.txt"),   QStringLiteral("missing.pdf"),
+            QStringLiteral("文章.html"),   QStringLiteral("picture.pdf"),
+            QStringLiteral("photo.dat"),   QStringLiteral("scan.pdf"),
+            QStringLiteral("bundle.pdf"),  QStringLiteral("login.pdf"),
+            QStringLiteral("doc.rtf"),     QStringLiteral("notes.txt"),
+            QStringLiteral("missing.pdf"),
         };
-        const QStringList expected = {QStringLiteral("pdf"), QStringLiteral("png"),
-                                      QStringLiteral("jpg"), QStringLiteral("tif"),
-                                      QStringLiteral("zip"), QStringLiteral("htm"),
-                                      QStringLiteral("rtf"), QString(), QString()};
+        const QStringList expected = {QStringLiteral("pdf"),
+                                      QStringLiteral("png"),
+                                      QStringLiteral("jpg"),
+                                      QStringLiteral("tif"),
+                                      QStringLiteral("zip"),
+                                      QStringLiteral("htm"),
+                                      QStringLiteral("rtf"),
+                                      QString(),
+                                      QString()};
         QStringList paths;
         for (const QString& f : files)
             paths << dir_.filePath(f);

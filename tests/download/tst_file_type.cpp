@@ -54,10 +54,9 @@ private slots:
         QTest::newRow("gif89a") << QByteArray("GIF89a") << "gif";
         QTest::newRow("gif87a") << QByteArray("GIF87a") << "gif";
         QTest::newRow("jpg exif motorola")
-            << hex("FFD8FFE10018") + QByteArray("Exif") + hex("00004D4D002A")
-            << "jpg";
-        QTest::newRow("jpg exif intel") << hex("FFD8FFE10018") + QByteArray("Exif") + hex("000049492A00")
-                                        << "";
+            << hex("FFD8FFE10018") + QByteArray("Exif") + hex("00004D4D002A") << "jpg";
+        QTest::newRow("jpg exif intel")
+            << hex("FFD8FFE10018") + QByteArray("Exif") + hex("000049492A00") << "";
         QTest::newRow("jfif") << hex("FFD8FFE000104A464946") << "jpg";
         QTest::newRow("unknown") << QByteArray("hello world") << "";
     }
@@ -116,11 +115,13 @@ private slots:
     }
 
     void htmlNeedsBothMarkersAndASmallFile() {
-        const QByteArray page = "<!DOCTYPE html>\n<HTML lang=\"en\"><HEAD><TITLE>Login</TITLE></HEAD>"
-                                "<BODY>please sign in</BODY></HTML>";
+        const QByteArray page =
+            "<!DOCTYPE html>\n<HTML lang=\"en\"><HEAD><TITLE>Login</TITLE></HEAD>"
+            "<BODY>please sign in</BODY></HTML>";
         QCOMPARE(detect(page), QStringLiteral("htm"));
         QCOMPARE(detect("<div>no html element here, just a body: <body></body></div>"), QString());
-        QCOMPARE(detect("<html lang=en>only an html element, nothing else at all</html>"), QString());
+        QCOMPARE(detect("<html lang=en>only an html element, nothing else at all</html>"),
+                 QString());
 
         // 200 KB and more is never taken for a page.
         QByteArray big = page;
@@ -131,8 +132,9 @@ private slots:
     }
 
     void caaNeedsEveryKeyAndASmallFile() {
-        const QByteArray caa = "[TARGET]\r\nA1=1\r\nA2=2\r\nB1=3\r\nB2=4\r\nC1=5\r\nC2=6\r\nD1=7\r\n"
-                               "D2=8\r\nDOCTYPE=9\r\n";
+        const QByteArray caa =
+            "[TARGET]\r\nA1=1\r\nA2=2\r\nB1=3\r\nB2=4\r\nC1=5\r\nC2=6\r\nD1=7\r\n"
+            "D2=8\r\nDOCTYPE=9\r\n";
         QCOMPARE(detect(caa), QStringLiteral("caa"));
         QByteArray missing = caa;
         missing.replace("C2=", "C3=");

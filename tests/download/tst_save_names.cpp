@@ -31,7 +31,8 @@ private slots:
         QCOMPARE(SanitizeFileName(QStringLiteral("a\\b/c*d\"e<f>g|h")), QStringLiteral("abcdefgh"));
         QCOMPARE(SanitizeFileName(QStringLiteral("line\r\none\ntwo\rthree")),
                  QStringLiteral("lineonetwothree"));
-        QCOMPARE(SanitizeFileName(QStringLiteral("  spaced  name  ")), QStringLiteral("spaced  name"));
+        QCOMPARE(SanitizeFileName(QStringLiteral("  spaced  name  ")),
+                 QStringLiteral("spaced  name"));
         QCOMPARE(SanitizeFileName(QStringLiteral("v1.2 final")), QStringLiteral("v1.2 final"));
         QCOMPARE(SanitizeFileName(QString()), QString());
     }
@@ -88,8 +89,7 @@ private slots:
     void ensureFolderCreatesCleanedChain() {
         QTemporaryDir dir;
         ScriptedPrompter prompter;
-        const QString made =
-            EnsureFolder(dir.path() + QStringLiteral("/one/<b>/two/"), prompter);
+        const QString made = EnsureFolder(dir.path() + QStringLiteral("/one/<b>/two/"), prompter);
         QCOMPARE(made, dir.path() + QStringLiteral("/one/b/two"));
         QVERIFY(QFileInfo(made).isDir());
         QVERIFY(prompter.shown.isEmpty());
@@ -104,7 +104,8 @@ private slots:
         // ".." must never climb out: the walk stops with the message.
         const QString made = EnsureFolder(dir.path() + QStringLiteral("/a/../b"), prompter);
         QCOMPARE(made, dir.path() + QStringLiteral("/a"));
-        QCOMPARE(prompter.messages(), QStringList{QStringLiteral("文件夹名称有误！不能创建文件夹！")});
+        QCOMPARE(prompter.messages(),
+                 QStringList{QStringLiteral("文件夹名称有误！不能创建文件夹！")});
         QCOMPARE(prompter.shown.first().icon, Prompter::Icon::Critical);
         QVERIFY(!QFileInfo::exists(dir.path() + QStringLiteral("/b")));
 
@@ -118,26 +119,46 @@ private slots:
     void mimeToExtensionFollowsTheTable_data() {
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("tiff") << "image/tiff" << "tif";
-        QTest::newRow("plain") << "text/plain" << "plain";
-        QTest::newRow("upper pdf") << "Application/PDF" << "pdf";
-        QTest::newRow("no slash") << "garbage" << "garbage";
-        QTest::newRow("three parts") << "a/b/c" << "a/b/c";
-        QTest::newRow("octet") << "application/octet-stream" << "";
-        QTest::newRow("flash") << "application/x-shockwave-flash" << "swf";
-        QTest::newRow("realmedia") << "application/vnd.rn-realmedia" << "vnd.rn-realmedia";
-        QTest::newRow("spaces in minor") << " text / ht ml " << "html";
-        QTest::newRow("x-png") << "image/x-png" << "png";
-        QTest::newRow("icon") << "image/x-icon" << "ico";
-        QTest::newRow("mpeg4") << "video/mpeg4" << "mp4";
-        QTest::newRow("avi") << "video/x-msvideo" << "avi";
-        QTest::newRow("wma") << "audio/x-ms-wma" << "wma";
-        QTest::newRow("ram") << "audio/x-pn-realaudio" << "ram";
-        QTest::newRow("midi") << "audio/midi" << "mid";
-        QTest::newRow("star") << "image/*" << "image";
-        QTest::newRow("empty minor") << "Video/" << "video";
-        QTest::newRow("unknown minor") << "image/webp" << "image/webp";
-        QTest::newRow("unknown major") << "model/pdf" << "model/pdf";
+        QTest::newRow("tiff") << "image/tiff"
+                              << "tif";
+        QTest::newRow("plain") << "text/plain"
+                               << "plain";
+        QTest::newRow("upper pdf") << "Application/PDF"
+                                   << "pdf";
+        QTest::newRow("no slash") << "garbage"
+                                  << "garbage";
+        QTest::newRow("three parts") << "a/b/c"
+                                     << "a/b/c";
+        QTest::newRow("octet") << "application/octet-stream"
+                               << "";
+        QTest::newRow("flash") << "application/x-shockwave-flash"
+                               << "swf";
+        QTest::newRow("realmedia") << "application/vnd.rn-realmedia"
+                                   << "vnd.rn-realmedia";
+        QTest::newRow("spaces in minor") << " text / ht ml "
+                                         << "html";
+        QTest::newRow("x-png") << "image/x-png"
+                               << "png";
+        QTest::newRow("icon") << "image/x-icon"
+                              << "ico";
+        QTest::newRow("mpeg4") << "video/mpeg4"
+                               << "mp4";
+        QTest::newRow("avi") << "video/x-msvideo"
+                             << "avi";
+        QTest::newRow("wma") << "audio/x-ms-wma"
+                             << "wma";
+        QTest::newRow("ram") << "audio/x-pn-realaudio"
+                             << "ram";
+        QTest::newRow("midi") << "audio/midi"
+                              << "mid";
+        QTest::newRow("star") << "image/*"
+                              << "image";
+        QTest::newRow("empty minor") << "Video/"
+                                     << "video";
+        QTest::newRow("unknown minor") << "image/webp"
+                                       << "image/webp";
+        QTest::newRow("unknown major") << "model/pdf"
+                                       << "model/pdf";
     }
     void mimeToExtensionFollowsTheTable() {
         QFETCH(QString, input);
@@ -150,7 +171,8 @@ private slots:
         const QString folder = dir.path();
         const QString rename = DuplicateNamePolicies::Rename;
 
-        SaveTarget t = 重命名保存路径(folder, QStringLiteral("Report"), QStringLiteral("pdf"), rename);
+        SaveTarget t =
+            重命名保存路径(folder, QStringLiteral("Report"), QStringLiteral("pdf"), rename);
         QCOMPARE(t.name, QStringLiteral("Report"));
         QCOMPARE(t.path, folder + QStringLiteral("/Report.pdf"));
 
@@ -188,7 +210,8 @@ private slots:
         QCOMPARE(UniqueFilePath(f + QStringLiteral("paper.htm")), f + QStringLiteral("paper.htm"));
 
         Touch(f + QStringLiteral("paper.htm"));
-        QCOMPARE(UniqueFilePath(f + QStringLiteral("paper.htm")), f + QStringLiteral("paper[0001].htm"));
+        QCOMPARE(UniqueFilePath(f + QStringLiteral("paper.htm")),
+                 f + QStringLiteral("paper[0001].htm"));
 
         Touch(f + QStringLiteral("paper[0003].htm"));
         // paper.htm is taken, so the numbering starts over at 1.

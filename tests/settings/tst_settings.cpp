@@ -141,7 +141,8 @@ private slots:
         LoadFolderHistory(list, path);
         QCOMPARE(list, QStringList{QStringLiteral("keep")});
 
-        QVERIFY(SaveFolderHistory({QStringLiteral("/home/u/论文"), QStringLiteral("/tmp/a")}, path));
+        QVERIFY(
+            SaveFolderHistory({QStringLiteral("/home/u/论文"), QStringLiteral("/tmp/a")}, path));
         QCOMPARE(readAll(path), QByteArray("/home/u/\xe8\xae\xba\xe6\x96\x87\r\n/tmp/a\r\n"));
 
         QVERIFY(SaveFolderHistory({}, path));

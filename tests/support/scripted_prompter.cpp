@@ -13,7 +13,8 @@ QStringList ScriptedPrompter::messages() const {
 
 QVariant ScriptedPrompter::next(const QString& what) {
     if (answers_.isEmpty()) {
-        QTest::qFail(qPrintable(QStringLiteral("unscripted question: ") + what), __FILE__, __LINE__);
+        QTest::qFail(qPrintable(QStringLiteral("unscripted question: ") + what), __FILE__,
+                     __LINE__);
         return {};
     }
     return answers_.takeFirst();

@@ -18,13 +18,27 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("type");
         QTest::addColumn<QString>("name");
-        QTest::newRow("plain") << "/home/a/paper.pdf" << "pdf" << "paper";
-        QTest::newRow("long ext") << "/a/report.download" << "" << "report.download";
-        QTest::newRow("six") << "x.abcdef" << "abcdef" << "x";
-        QTest::newRow("folder dot") << "a.b/c" << "" << "c";
-        QTest::newRow("double") << "archive.tar.gz" << "gz" << "archive.tar";
-        QTest::newRow("spaces") << "  /f/ my paper .pdf  " << "pdf" << "my paper";
-        QTest::newRow("empty") << "" << "" << "";
+        QTest::newRow("plain") << "/home/a/paper.pdf"
+                               << "pdf"
+                               << "paper";
+        QTest::newRow("long ext") << "/a/report.download"
+                                  << ""
+                                  << "report.download";
+        QTest::newRow("six") << "x.abcdef"
+                             << "abcdef"
+                             << "x";
+        QTest::newRow("folder dot") << "a.b/c"
+                                    << ""
+                                    << "c";
+        QTest::newRow("double") << "archive.tar.gz"
+                                << "gz"
+                                << "archive.tar";
+        QTest::newRow("spaces") << "  /f/ my paper .pdf  "
+                                << "pdf"
+                                << "my paper";
+        QTest::newRow("empty") << ""
+                               << ""
+                               << "";
     }
     void splitNameAndType() {
         QFETCH(QString, path);
