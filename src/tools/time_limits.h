@@ -9,6 +9,8 @@ using std::chrono::milliseconds;
 
 // How long the file manager may take to answer "show this file".
 inline constexpr milliseconds FileManagerCall{3000};
+// How long a page may take to answer a script (snapshot, click).
+inline constexpr milliseconds ScriptAnswer{10000};
 
 // Multiplies every limit by factor (tests use small factors); 1 by default.
 void SetScale(double factor);

@@ -1,0 +1,17 @@
+#include "app/browser_profile.h"
+
+#include "tools/paths.h"
+
+#include <QDir>
+#include <QStandardPaths>
+#include <QWebEngineProfile>
+
+QWebEngineProfile* CreateBrowserProfile(QObject* parent) {
+    auto* profile = new QWebEngineProfile(QStringLiteral("Quillmarsh"), parent);
+    profile->setPersistentStoragePath(DataFolder() + QStringLiteral("/browser"));
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    profile->setCachePath(QDir(cache).filePath(QStringLiteral("browser")));
+    profile->setHttpCacheType(QWebEngineProfile::DiskHttpCache);
+    profile->setPersistentCookiesPolicy(QWebEngineProfile::AllowPersistentCookies);
+    return profile;
+}

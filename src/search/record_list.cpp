@@ -1,0 +1,110 @@
+#include "search/record_list.h"
+
+#include <algorithm>
+
+bool RecordListModel::加入LV1(const QString& title, const QString& link, const QString& type,
+                              const QString& folder) {
+    if (index_.contains(link))
+        return false;
+    const int row = count();
+    beginInsertRows({}, row, row);
+    records_.append({title, link, type, QString(), folder});
+    index_.insert(link, row);
+    endInsertRows();
+    emit countChanged(count());
+    return true;
+}
+
+void RecordListModel::setStatus(int row, const QString& status) {
+    if (row < 1 || row > count())
+        return;
+    records_[row - 1].status = status;
+    const QModelIndex cell = index(row - 1, StatusColumn);
+    emit dataChanged(cell, cell, {Qt::DisplayRole});
+}
+
+void RecordListModel::removeRecordRows(QList<int> rows) {
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    rows.erase(
+        std::remove_if(rows.begin(), rows.end(), [this](int r) { return r < 1 || r > count(); }),
+        rows.end());
+    if (rows.isEmpty())
+        return;
+    beginResetModel();
+    QList<SearchRecord> kept;
+    kept.reserve(records_.size() - rows.size());
+    qsizetype next = 0;
+    for (int i = 0; i < count(); ++i) {
+        if (next < rows.size() && rows.at(next) == i + 1) {
+            ++next;
+            continue;
+        }
+        kept.append(std::move(records_[i]));
+    }
+    records_ = std::move(kept);
+    rebuildIndex();
+    endResetModel();
+    emit countChanged(count());
+}
+
+void RecordListModel::clear() {
+    beginResetModel();
+    records_.clear();
+    index_.clear();
+    endResetModel();
+    emit countChanged(0);
+}
+
+void RecordListModel::rebuildIndex() {
+    index_.clear();
+    index_.reserve(records_.size());
+    for (int i = 0; i < count(); ++i)
+        index_.insert(records_.at(i).link, i);
+}
+
+int RecordListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : count();
+}
+
+int RecordListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant RecordListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= count())
+        return {};
+    const SearchRecord& r = records_.at(index.row());
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
+        switch (index.column()) {
+        case TitleColumn:
+            return r.title;
+        case TypeColumn:
+            return r.type;
+        case StatusColumn:
+            return r.status;
+        case FolderColumn:
+            return r.folder;
+        default:
+            return {};
+        }
+    }
+    return {};
+}
+
+QVariant RecordListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    switch (section) {
+    case TitleColumn:
+        return QStringLiteral("标题");
+    case TypeColumn:
+        return QStringLiteral("类型");
+    case StatusColumn:
+        return QStringLiteral("分析状态");
+    case FolderColumn:
+        return QStringLiteral("保存路径");
+    default:
+        return {};
+    }
+}

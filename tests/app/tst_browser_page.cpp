@@ -1,0 +1,181 @@
+#include "app/browser_page.h"
+#include "app/browser_profile.h"
+#include "app/browser_view.h"
+#include "fixture_server.h"
+#include "test_main.h"
+#include "web_test.h"
+
+#include <QApplication>
+#include <QWebEngineProfile>
+
+class TestBrowserPage : public QObject {
+    Q_OBJECT
+
+    FixtureServer server_;
+    QWebEngineProfile* profile_ = nullptr;
+
+private slots:
+    void initTestCase() {
+        QVERIFY(server_.start());
+        profile_ = CreateBrowserProfile(this);
+        server_.page(QStringLiteral("/target.html"),
+                     "<html><head><title>Target</title></head><body>target</body></html>");
+        server_.page(
+            QStringLiteral("/popups.html"),
+            "<html><head><title>Pop</title></head><body>"
+            "<a id='blank' href='/target.html?via=blank' target='_blank'>open</a>"
+            "<button id='open' onclick=\"window.open('/target.html?via=open','w')\">go</button>"
+            "</body></html>");
+    }
+
+    void popupsLoadInTheSamePage_data() {
+        QTest::addColumn<bool>("withView");
+        QTest::addColumn<QString>("trigger");
+        QTest::addColumn<QString>("via");
+        QTest::newRow("view, target=_blank") << true << "blank"
+                                             << "blank";
+        QTest::newRow("view, window.open") << true << "open"
+                                           << "open";
+        QTest::newRow("hidden, target=_blank") << false << "blank"
+                                               << "blank";
+        QTest::newRow("hidden, window.open") << false << "open"
+                                             << "open";
+    }
+    void popupsLoadInTheSamePage() {
+        QFETCH(bool, withView);
+        QFETCH(QString, trigger);
+        QFETCH(QString, via);
+        std::unique_ptr<BrowserView> view;
+        std::unique_ptr<BrowserPage> bare;
+        BrowserPage* page = nullptr;
+        if (withView) {
+            view = std::make_unique<BrowserView>(profile_);
+            view->resize(400, 300);
+            view->show();
+            page = view->browser();
+        } else {
+            bare = std::make_unique<BrowserPage>(profile_);
+            page = bare.get();
+        }
+        const int windowsBefore = int(QApplication::topLevelWidgets().size());
+        QVERIFY(LoadAndWait(page, server_.url(QStringLiteral("/popups.html"))));
+        QSignalSpy popped(page, &BrowserPage::NewWindow);
+        Evaluate(page, QStringLiteral("document.getElementById('%1').click()").arg(trigger));
+        QTRY_COMPARE_WITH_TIMEOUT(page->url().query(), QStringLiteral("via=") + via, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(page->title(), QStringLiteral("Target"), 15000);
+        QCOMPARE(popped.size(), 1);
+        QCOMPARE(int(QApplication::topLevelWidgets().size()), windowsBefore);
+    }
+
+    void silentModeSwallowsScriptDialogs() {
+        server_.page(QStringLiteral("/alert.html"),
+                     "<html><body><script>alert('hi'); document.title = 'c:' + confirm('sure?');"
+                     "</script></body></html>");
+        BrowserPage page(profile_);
+        page.setSilent(true);
+        QSignalSpy suppressed(&page, &BrowserPage::ScriptDialogSuppressed);
+        QVERIFY(LoadAndWait(&page, server_.url(QStringLiteral("/alert.html"))));
+        QTRY_COMPARE(suppressed.size(), 2);
+        QCOMPARE(suppressed.at(0).at(0).toString(), QStringLiteral("alert"));
+        QCOMPARE(suppressed.at(0).at(1).toString(), QStringLiteral("hi"));
+        QTRY_COMPARE(page.title(), QStringLiteral("c:false"));
+    }
+
+    void blockersNullTheDialogFunctionsBeforePageScripts() {
+        server_.page(QStringLiteral("/blocked.html"),
+                     "<html><body><script>document.title = String(window.alert) + ',' +"
+                     " String(window.open) + ',' + String(window.confirm);</script>"
+                     "<iframe src='/target.html'></iframe></body></html>");
+        BrowserPage page(profile_);
+        page.setScriptBlockers(true);
+        QVERIFY(LoadAndWait(&page, server_.url(QStringLiteral("/blocked.html"))));
+        QTRY_COMPARE(page.title(), QStringLiteral("null,null,null"));
+        QCOMPARE(
+            Evaluate(&page, QStringLiteral("String(window.frames[0].showModalDialog)")).toString(),
+            QStringLiteral("null"));
+        page.setScriptBlockers(false);
+        QVERIFY(LoadAndWait(&page, server_.url(QStringLiteral("/blocked.html"))));
+        QTRY_VERIFY(page.title().startsWith(QStringLiteral("function")));
+    }
+
+    void framedPagesStayAsFirstLoaded() {
+        server_.page(QStringLiteral("/frames.html"),
+                     "<html><frameset rows='50%,50%'><frame src='/target.html'>"
+                     "<frame src='/target.html?2'></frameset></html>");
+        BrowserPage page(profile_);
+        page.setKeepFramedPages(true);
+        QVERIFY(LoadAndWait(&page, server_.url(QStringLiteral("/frames.html"))));
+        QTRY_VERIFY(page.firstFrameReachable());
+
+        const int served = int(server_.log.size());
+        page.Navigate(server_.url(QStringLiteral("/target.html?away")));
+        QTest::qWait(500);
+        QVERIFY(page.url().path().endsWith(QStringLiteral("/frames.html")));
+        QCOMPARE(int(server_.log.size()), served);
+        QVERIFY(!page.Busy());
+
+        // about:blank always passes, and after it anything loads again.
+        QVERIFY(LoadAndWait(&page, QStringLiteral("about:blank")));
+        QCOMPARE(page.url().toString(), QStringLiteral("about:blank"));
+        QVERIFY(LoadAndWait(&page, server_.url(QStringLiteral("/target.html"))));
+        QCOMPARE(page.title(), QStringLiteral("Target"));
+        QVERIFY(!page.firstFrameReachable());
+    }
+
+    void snapshotReadsTheLivePage() {
+        server_.page(
+            QStringLiteral("/doc.html"),
+            "<html><head><title>Doc</title><meta name='citation_pdf_url' content='http://x/a.pdf'>"
+            "</head><body><div class='result odd' id='r1'><input type='checkbox' name='sel'>"
+            "<h3>H<inf>2</inf>O   in   water</h3>"
+            "<a href='rel/page.html?a=1&amp;b=2' title='Full text'><img alt=''></a>"
+            "<a href=\"javascript:DanaMethodOpen('open',window,'/search/x.url?a=1')\">js</a>"
+            "</div><input id='box' type='text' value='start'><svg><a></a></svg></body></html>");
+        BrowserPage page(profile_);
+        QVERIFY(LoadAndWait(&page, server_.url(QStringLiteral("/doc.html"))));
+        Evaluate(&page, QStringLiteral("document.getElementsByName('sel')[0].click()"));
+
+        const auto doc = Await(page.Document());
+        QVERIFY(doc);
+        QCOMPARE(doc->URL(), server_.url(QStringLiteral("/doc.html")));
+        QVERIFY(!doc->firstFrameReachable());
+        const int div = doc->getElementById(QStringLiteral("r1"));
+        QVERIFY(div >= 0);
+        QCOMPARE(doc->at(div).className, QStringLiteral("result odd"));
+        const QList<int> inputs = doc->getElementsByTagName(div, QStringLiteral("INPUT"));
+        QCOMPARE(inputs.size(), 1);
+        QVERIFY(doc->at(inputs.at(0)).checked);
+        QCOMPARE(doc->at(inputs.at(0)).type, QStringLiteral("checkbox"));
+        const int h3 = doc->getElementsByTagName(div, QStringLiteral("H3")).value(0, -1);
+        QCOMPARE(doc->at(h3).innerText, QStringLiteral("H2O in water"));
+        const QList<int> anchors = doc->getElementsByTagName(div, QStringLiteral("A"));
+        QCOMPARE(anchors.size(), 2);
+        QCOMPARE(doc->at(anchors.at(0)).href,
+                 server_.url(QStringLiteral("/rel/page.html?a=1&b=2")));
+        QCOMPARE(doc->at(anchors.at(0)).title, QStringLiteral("Full text"));
+        QVERIFY(doc->at(anchors.at(0)).innerHTML.contains(QStringLiteral("<img")));
+        QCOMPARE(doc->at(anchors.at(0)).innerText, QString());
+        QCOMPARE(doc->at(anchors.at(1)).href,
+                 QStringLiteral("javascript:DanaMethodOpen('open',window,'/search/x.url?a=1')"));
+        const QList<int> metas = doc->getElementsByTagName(QStringLiteral("meta"));
+        QCOMPARE(doc->at(metas.at(0)).name, QStringLiteral("citation_pdf_url"));
+        QCOMPARE(doc->at(metas.at(0)).content, QStringLiteral("http://x/a.pdf"));
+
+        // Writes reach the live page.
+        const PageElement box = doc->at(doc->getElementById(QStringLiteral("box")));
+        QCOMPARE(box.value, QStringLiteral("start"));
+        QVERIFY(Await(page.SetValue(box, QStringLiteral("typed 'quoted'"))));
+        QCOMPARE(Evaluate(&page, QStringLiteral("document.getElementById('box').value")).toString(),
+                 QStringLiteral("typed 'quoted'"));
+        QVERIFY(Await(page.Click(doc->at(inputs.at(0)))));
+        QCOMPARE(Evaluate(&page, QStringLiteral("document.getElementsByName('sel')[0].checked"))
+                     .toBool(),
+                 false);
+        PageElement gone = box;
+        gone.tagIndex = 42;
+        QVERIFY(!Await(page.Click(gone)));
+    }
+};
+
+QM_TEST_WIDGETS_MAIN(TestBrowserPage)
+#include "tst_browser_page.moc"

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QStringList>
+#include <QTcpServer>
+
+#include <functional>
+
+// A small HTTP/1.1 server on 127.0.0.1 for tests and the offline demo: static
+// files from a folder plus scripted routes. One request per connection.
+class FixtureServer : public QObject {
+    Q_OBJECT
+
+public:
+    struct Request {
+        QByteArray method;
+        QString path;                          // decoded path without the query
+        QString query;                         // text after "?"
+        QHash<QByteArray, QByteArray> headers; // names lower-cased
+        QByteArray body;
+    };
+    struct Response {
+        int status = 200;
+        QByteArray contentType = "text/html; charset=utf-8";
+        QByteArray body;
+        QList<QPair<QByteArray, QByteArray>> headers;
+    };
+    using Handler = std::function<Response(const Request&)>;
+
+    explicit FixtureServer(QObject* parent = nullptr);
+
+    // Listens on a free loopback port; false when that failed.
+    bool start(quint16 port = 0);
+    quint16 port() const;
+    // http://127.0.0.1:PORT + path
+    QString url(const QString& path) const;
+
+    // Files under folder are served by path; ".." never leaves it.
+    void setRoot(const QString& folder);
+    void route(const QString& path, Handler handler);
+    void redirect(const QString& from, const QString& to, int status = 302);
+    // A fixed HTML page at path.
+    void page(const QString& path, const QByteArray& html);
+
+    // "METHOD /path?query" of every request served, in order.
+    QStringList log;
+
+private:
+    void onConnection();
+    void serve(class QTcpSocket* socket, const Request& request);
+    Response staticFile(const Request& request) const;
+
+    QTcpServer server_;
+    QString root_;
+    QHash<QString, Handler> routes_;
+};
