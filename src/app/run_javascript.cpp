@@ -32,8 +32,7 @@ QCoro::Task<QVariant> RunJavaScript(QWebEnginePage* page, const QString& script)
         if (receiver)
             emit receiver->done(value);
     });
-    const auto value = co_await qCoro(result.get(), &ScriptResult::done,
-                                      TimeLimits::Scaled(TimeLimits::ScriptAnswer));
+    const auto value = co_await qCoro(result.get(), &ScriptResult::done, TimeLimits::ScriptAnswer);
     co_return value.value_or(QVariant());
 }
 

@@ -2,17 +2,22 @@
 
 #include "version.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 
 #include <map>
 
+#include <unistd.h>
+
 namespace {
 
-const char Usage[] = "Usage: quillmarsh-cli COMMAND [ARGUMENTS]\n"
-                     "\n"
-                     "Commands:\n"
-                     "  detect FILE...   print each file's path, a tab and its real type\n"
-                     "  --version        print the version\n";
+const char Usage[] =
+    "Usage: quillmarsh-cli COMMAND [ARGUMENTS]\n"
+    "\n"
+    "Commands:\n"
+    "  detect FILE...   print each file's path, a tab and its real type\n"
+    "  parse FILE|URL [--checked-only]\n"
+    "                   print the hits of a result page: title, a tab, full-text link\n"
+    "  --version        print the version\n";
 
 } // namespace
 
@@ -22,13 +27,22 @@ void PrintTo(std::FILE* stream, const QString& text) {
 }
 
 int main(int argc, char* argv[]) {
-    QCoreApplication app(argc, argv);
+    // The page engine runs headless here, also as root and without a display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
+    if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QGuiApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Quillmarsh"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUILLMARSH_VERSION_TEXT));
 
     QStringList args = QCoreApplication::arguments().mid(1);
     const std::map<QString, CliCommand> commands = {
         {QStringLiteral("detect"), &RunDetectCommand},
+        {QStringLiteral("parse"), &RunParseCommand},
     };
     if (args.isEmpty() || args.first() == u"--help" || args.first() == u"-h") {
         std::fputs(Usage, args.isEmpty() ? stderr : stdout);

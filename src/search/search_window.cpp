@@ -2,6 +2,10 @@
 
 #include "app/app_context.h"
 #include "app/browser_view.h"
+#include "search/harvester.h"
+#include "search/record_cleanup.h"
+#include "search/record_export.h"
+#include "settings/folder_chooser.h"
 #include "settings/shared_options.h"
 #include "tools/about_box.h"
 #include "tools/text_utils.h"
@@ -23,6 +27,8 @@
 #include <QStatusBar>
 #include <QTableView>
 #include <QVBoxLayout>
+
+#include <qcoro/qcorotask.h>
 
 namespace {
 
@@ -80,6 +86,11 @@ fWebSearch::fWebSearch(AppContext& context, QWidget* startWindow, Prompter* prom
     setAttribute(Qt::WA_DeleteOnClose);
     setMinimumSize(Px(MinWidthTwips), Px(MinHeightTwips));
     buildControls();
+    harvester_ = new Harvester(WebBrowser1->browser(), flags, records, this);
+    harvester_->setCheckedOnly([this] { return Check1->isChecked(); });
+    chooseFolder = [this] {
+        fSeleFileSavePath::Choose(context_.options, context_.store, prompter_, this);
+    };
     buildMenus();
     connectBrowsers();
     resize(1100, 760);
@@ -237,9 +248,16 @@ void fWebSearch::buildMenus() {
 
     menuClear = menuBar()->addMenu(QStringLiteral("清除(&C)"));
     menuClear->setObjectName(QStringLiteral("menu清除"));
-    for (const char16_t* caption : {u"清除选中项", u"清除分析成功项", u"清除标题含指定字符项",
-                                    u"清除标题不含指定字符项", u"清空全部"})
-        addMenuItem(menuClear, QString::fromUtf16(caption));
+    connect(addMenuItem(menuClear, QStringLiteral("清除选中项")), &QAction::triggered, this,
+            &fWebSearch::ClearSelected);
+    connect(addMenuItem(menuClear, QStringLiteral("清除分析成功项")), &QAction::triggered, this,
+            &fWebSearch::ClearSucceeded);
+    connect(addMenuItem(menuClear, QStringLiteral("清除标题含指定字符项")), &QAction::triggered,
+            this, [this] { ClearTitles(true); });
+    connect(addMenuItem(menuClear, QStringLiteral("清除标题不含指定字符项")), &QAction::triggered,
+            this, [this] { ClearTitles(false); });
+    connect(addMenuItem(menuClear, QStringLiteral("清空全部")), &QAction::triggered, this,
+            &fWebSearch::ClearAll);
 
     QMenu* tools = menuBar()->addMenu(QStringLiteral("工具(&T)"));
     tools->setObjectName(QStringLiteral("menu工具"));
@@ -281,6 +299,9 @@ void fWebSearch::connectBrowsers() {
             WebBrowser1->browser()->Navigate(Combo1->itemText(index));
     });
     connect(Command1, &QPushButton::clicked, Combo1, &QComboBox::clear);
+    connect(Command9, &QPushButton::clicked, this, [this] { AddThisPage(); });
+    connect(Command4, &QPushButton::clicked, this, [this] { AddAllPages(); });
+    connect(Command7, &QPushButton::clicked, this, &fWebSearch::ExportRecords);
     connect(ListView1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { menuClear->popup(ListView1->viewport()->mapToGlobal(at)); });
     connect(ListView1, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
@@ -377,4 +398,104 @@ void fWebSearch::closeEvent(QCloseEvent* event) {
     event->accept();
     if (!IsFormLoaded(QStringLiteral("fFileDownload")) && startWindow_)
         startWindow_->show();
+}
+
+QString fWebSearch::harvestFolder(bool showChooser) {
+    if (context_.options.PromptSaveFolder != 1)
+        return {};
+    if (showChooser && chooseFolder)
+        chooseFolder();
+    return context_.options.DownloadFolder;
+}
+
+QCoro::Task<void> fWebSearch::AddThisPage() {
+    QPointer<fWebSearch> self = this;
+    Command9->setEnabled(false);
+    co_await harvester_->AddPage(harvestFolder(true));
+    if (!self)
+        co_return;
+    AutoSizeColumns(ListView1);
+    Command9->setEnabled(true);
+}
+
+void fWebSearch::setAddAllRunning(bool running) {
+    Command4->setText(running ? QStringLiteral("停止加入全部") : QStringLiteral("加入全部到列表"));
+    Command4->setStyleSheet(running ? QStringLiteral("background-color: rgb(255, 0, 0);")
+                                    : QString());
+}
+
+QCoro::Task<void> fWebSearch::AddAllPages() {
+    QPointer<fWebSearch> self = this;
+    if (Command4->text() != u"加入全部到列表") {
+        flags.setStopAddAll(true);
+        AutoSizeColumns(ListView1);
+        co_return;
+    }
+    setAddAllRunning(true);
+    flags.setStopAddAll(false);
+    const QString folder = harvestFolder(true);
+    co_await harvester_->AddAll(folder);
+    if (!self)
+        co_return;
+    setAddAllRunning(false);
+    AutoSizeColumns(ListView1);
+}
+
+bool fWebSearch::mayClearRecords() {
+    if (flags.StopAnalysis())
+        return true;
+    prompter_->message(QStringLiteral("正在分析，不能清除！"), Prompter::Icon::Critical);
+    return false;
+}
+
+void fWebSearch::ClearSelected() {
+    if (!mayClearRecords() || records.count() == 0)
+        return;
+    QList<int> rows;
+    for (const QModelIndex& index : ListView1->selectionModel()->selectedRows())
+        rows.append(index.row() + 1);
+    records.removeRecordRows(rows);
+}
+
+void fWebSearch::ClearSucceeded() {
+    if (!mayClearRecords() || records.count() == 0)
+        return;
+    SweepRecords(records, [](const SearchRecord& r) { return r.status == u"成功"; });
+}
+
+void fWebSearch::ClearTitles(bool containing) {
+    if (!mayClearRecords())
+        return;
+    const auto answer =
+        prompter_->inputText(QStringLiteral("请输入指定字符："), QStringLiteral("Quillmarsh"));
+    if (!answer || answer->isEmpty() || records.count() == 0)
+        return;
+    const QString text = *answer;
+    SweepRecords(records, [&text, containing](const SearchRecord& r) {
+        return TitleContains(r, text) == containing;
+    });
+}
+
+void fWebSearch::ClearAll() {
+    if (!mayClearRecords())
+        return;
+    if (!prompter_->askYesNo(QStringLiteral("您确定要清空辛辛苦苦搜索的列表数据吗？")))
+        return;
+    records.clear();
+}
+
+void fWebSearch::ExportRecords() {
+    if (records.count() == 0)
+        return;
+    const QString path = prompter_->saveFileName(QStringLiteral("导出数据"), QString(), QString());
+    if (path.isEmpty())
+        return;
+    const QByteArray bytes = RecordExportText(records);
+    if (!WriteFileAtomically(path, bytes)) {
+        prompter_->message(QStringLiteral("保存文件失败：") + path, Prompter::Icon::Critical);
+        return;
+    }
+    prompter_->message(QStringLiteral("保存文件完毕：") + KilobytesText(bytes.size()) +
+                           QStringLiteral("KB"),
+                       Prompter::Icon::Information);
 }

@@ -6,6 +6,9 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include <qcoro/qcorotask.h>
+
+#include <functional>
 #include <memory>
 
 struct AppContext;
@@ -22,6 +25,7 @@ class QPushButton;
 class QSplitter;
 class QStatusBar;
 class QTableView;
+class Harvester;
 
 // The search window: the database site above, the record list below.
 class fWebSearch : public QMainWindow {
@@ -69,6 +73,22 @@ public:
     // "打开指定网址..."
     void OpenTypedAddress();
 
+    // "加入本页到列表"
+    QCoro::Task<void> AddThisPage();
+    // "加入全部到列表" / "停止加入全部"
+    QCoro::Task<void> AddAllPages();
+    // The clean-up commands of "清除(&C)".
+    void ClearSelected();
+    void ClearSucceeded();
+    void ClearTitles(bool containing);
+    void ClearAll();
+    // "导出数据..."
+    void ExportRecords();
+
+    Harvester* harvester() const { return harvester_; }
+    // Shows the download folder chooser; replaceable for tests.
+    std::function<void()> chooseFolder;
+
     Prompter& prompter() { return *prompter_; }
     AppContext& context() { return context_; }
 
@@ -86,9 +106,15 @@ private:
     void applyLayoutRules();
     void centreProgressPanel();
     void showAbout();
+    // Folder for harvested records; asks with the chooser first when showChooser.
+    QString harvestFolder(bool showChooser);
+    // False (with the message) while an analysis runs.
+    bool mayClearRecords();
+    void setAddAllRunning(bool running);
 
     AppContext& context_;
     QPointer<QWidget> startWindow_;
     std::unique_ptr<Prompter> ownPrompter_;
     Prompter* prompter_;
+    Harvester* harvester_;
 };

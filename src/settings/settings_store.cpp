@@ -31,7 +31,7 @@ SettingKey PromptSaveFolder() {
 }
 SettingKey DownloadFolder() {
     return {OptionsSection, QStringLiteral("下载文件保存路径"),
-            HomeFolder() + QStringLiteral("/12345/")};
+            HomeFolder() + QStringLiteral("/12345")};
 }
 SettingKey ThreadIndex() {
     return {DownloadSection, QStringLiteral("线程"), QStringLiteral("2")};

@@ -6,7 +6,7 @@
 #include <cmath>
 
 SharedOptions::SharedOptions()
-    : DownloadFolder(SettingKeys::DownloadFolder().defaultText)
+    : DownloadFolder(WithTrailingSlash(SettingKeys::DownloadFolder().defaultText))
     , DuplicateNamePolicy(DuplicateNamePolicies::Rename) {}
 
 qint64 SharedOptions::maxFileSizeBytes() const {

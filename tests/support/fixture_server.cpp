@@ -6,6 +6,7 @@
 #include <QMimeDatabase>
 #include <QPointer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUrl>
 
 namespace {
@@ -123,7 +124,18 @@ void FixtureServer::serve(QTcpSocket* socket, const Request& request) {
     const auto handler = routes_.constFind(request.path);
     const Response response =
         handler != routes_.constEnd() ? (*handler)(request) : staticFile(request);
+    if (response.delayMs > 0) {
+        QPointer<QTcpSocket> guard = socket;
+        QTimer::singleShot(response.delayMs, this, [guard, request, response] {
+            if (guard)
+                write(guard, request, response);
+        });
+        return;
+    }
+    write(socket, request, response);
+}
 
+void FixtureServer::write(QTcpSocket* socket, const Request& request, const Response& response) {
     QByteArray out = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' +
                      ReasonPhrase(response.status) + "\r\n";
     out += "Content-Type: " + response.contentType + "\r\n";

@@ -27,6 +27,7 @@ public:
         QByteArray contentType = "text/html; charset=utf-8";
         QByteArray body;
         QList<QPair<QByteArray, QByteArray>> headers;
+        int delayMs = 0; // answer only after this long
     };
     using Handler = std::function<Response(const Request&)>;
 
@@ -45,14 +46,16 @@ public:
     // A fixed HTML page at path.
     void page(const QString& path, const QByteArray& html);
 
+    // The answer the static files give for request.
+    Response staticFile(const Request& request) const;
+
     // "METHOD /path?query" of every request served, in order.
     QStringList log;
 
 private:
     void onConnection();
     void serve(class QTcpSocket* socket, const Request& request);
-    Response staticFile(const Request& request) const;
-
+    static void write(QTcpSocket* socket, const Request& request, const Response& response);
     QTcpServer server_;
     QString root_;
     QHash<QString, Handler> routes_;

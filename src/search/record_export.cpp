@@ -1,0 +1,32 @@
+#include "search/record_export.h"
+
+#include "search/record_list.h"
+
+#include <QSaveFile>
+
+QByteArray RecordExportText(const RecordListModel& records) {
+    QString text;
+    for (int row = 1; row <= records.count(); ++row) {
+        const SearchRecord& r = records.record(row);
+        text += r.title + QStringLiteral("-【") + r.type + QStringLiteral("】") + r.status +
+                QStringLiteral("\r\n");
+    }
+    return text.toUtf8();
+}
+
+bool WriteFileAtomically(const QString& path, const QByteArray& bytes) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+QString KilobytesText(qint64 bytes, const QLocale& locale) {
+    QLocale l = locale;
+    l.setNumberOptions(l.numberOptions() & ~QLocale::OmitGroupSeparator);
+    return l.toString(double(bytes) / 1024.0, 'f', 1);
+}

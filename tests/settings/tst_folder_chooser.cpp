@@ -1,0 +1,122 @@
+#include "scripted_prompter.h"
+#include "settings/folder_chooser.h"
+#include "settings/folder_history.h"
+#include "settings/settings_store.h"
+#include "settings/shared_options.h"
+#include "test_main.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+
+class TestFolderChooser : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+
+    static QByteArray historyBytes() {
+        QFile f(FolderHistoryPath());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+private slots:
+    void firstUseCreatesTheDefaultFolder() {
+        SettingsStore store(dir_.filePath(QStringLiteral("first.ini")));
+        SharedOptions options;
+        ScriptedPrompter prompter;
+        fSeleFileSavePath chooser(options, store, &prompter);
+        QCOMPARE(chooser.windowTitle(), QStringLiteral("选择下载保存路径-Quillmarsh"));
+        QVERIFY(chooser.windowFlags() & Qt::WindowStaysOnTopHint);
+        QVERIFY(chooser.Option2->isChecked());
+        QCOMPARE(chooser.Combo1->currentText(), QDir::homePath() + QStringLiteral("/12345"));
+        QCOMPARE(chooser.Combo1->count(), 0);
+
+        chooser.Command2->click();
+        QCOMPARE(chooser.result(), int(QDialog::Accepted));
+        QVERIFY(QFileInfo(QDir::homePath() + QStringLiteral("/12345")).isDir());
+        QCOMPARE(options.DownloadFolder, QDir::homePath() + QStringLiteral("/12345/"));
+        QCOMPARE(store.text(SettingKeys::DownloadFolder()),
+                 QDir::homePath() + QStringLiteral("/12345/"));
+        QVERIFY(!options.FolderChooserCancelled);
+        QVERIFY(!options.UseOriginalFileName);
+        QCOMPARE(historyBytes(), (QDir::homePath() + QStringLiteral("/12345\r\n")).toUtf8());
+    }
+
+    void acceptingCreatesEachLevelAndKeepsHistory() {
+        QFile::remove(FolderHistoryPath());
+        SettingsStore store(dir_.filePath(QStringLiteral("accept.ini")));
+        SharedOptions options;
+        options.UseOriginalFileName = true;
+        ScriptedPrompter prompter;
+        const QString target = dir_.filePath(QStringLiteral("Papers/EI"));
+        for (int round = 0; round < 2; ++round) {
+            fSeleFileSavePath chooser(options, store, &prompter);
+            QVERIFY(chooser.Option1->isChecked());
+            chooser.Combo1->setCurrentText(target);
+            chooser.Command2->click();
+            QCOMPARE(options.DownloadFolder, target + u'/');
+        }
+        QVERIFY(QFileInfo(target).isDir());
+        QVERIFY(options.UseOriginalFileName);
+        // Accepting twice writes two lines; the next opening lists the folder once.
+        QCOMPARE(historyBytes(),
+                 (target + QStringLiteral("\r\n") + target + QStringLiteral("\r\n")).toUtf8());
+        fSeleFileSavePath again(options, store, &prompter);
+        QCOMPARE(again.Combo1->count(), 1);
+        QCOMPARE(again.Combo1->currentText(), target + u'/');
+    }
+
+    void badFoldersKeepTheDialogOpen() {
+        SettingsStore store(dir_.filePath(QStringLiteral("bad.ini")));
+        SharedOptions options;
+        options.DownloadFolder = QStringLiteral("/kept/");
+        ScriptedPrompter prompter;
+        fSeleFileSavePath chooser(options, store, &prompter);
+        chooser.show();
+        QFile blocker(dir_.filePath(QStringLiteral("plainfile")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        chooser.Combo1->setCurrentText(dir_.filePath(QStringLiteral("plainfile/sub")));
+        chooser.Command2->click();
+        QCOMPARE(prompter.messages(), QStringList{QStringLiteral("文件夹设置错误！")});
+        QCOMPARE(prompter.shown.last().icon, Prompter::Icon::Critical);
+        QVERIFY(chooser.isVisible());
+        QCOMPARE(chooser.Combo1->currentText(), QString());
+        QVERIFY(!store.text(SettingKeys::DownloadFolder()).startsWith(dir_.path()));
+
+        // Cancel changes nothing but the flag.
+        const QString before = options.DownloadFolder;
+        chooser.Command3->click();
+        QVERIFY(options.FolderChooserCancelled);
+        QCOMPARE(options.DownloadFolder, before);
+    }
+
+    void browsingStartsNearTheTypedFolder() {
+        QDir(dir_.path()).mkpath(QStringLiteral("x/y"));
+        QCOMPARE(BrowseStartFolder(dir_.filePath(QStringLiteral("x/y/"))),
+                 dir_.filePath(QStringLiteral("x/")));
+        QCOMPARE(BrowseStartFolder(dir_.filePath(QStringLiteral("x/y"))),
+                 dir_.filePath(QStringLiteral("x/")));
+        QCOMPARE(BrowseStartFolder(QStringLiteral("  ")), QDir::homePath());
+        QCOMPARE(BrowseStartFolder(QStringLiteral("/no/such/place/x")), QDir::homePath());
+
+        SettingsStore store(dir_.filePath(QStringLiteral("browse.ini")));
+        SharedOptions options;
+        ScriptedPrompter prompter;
+        fSeleFileSavePath chooser(options, store, &prompter);
+        chooser.Combo1->setCurrentText(QStringLiteral("/some/folder"));
+        prompter.queue(QString()); // browser cancelled
+        chooser.Command1->click();
+        QCOMPARE(chooser.Combo1->currentText(), QStringLiteral("/some/folder/"));
+        prompter.queue(dir_.filePath(QStringLiteral("x")));
+        chooser.Command1->click();
+        QCOMPARE(chooser.Combo1->currentText(), dir_.filePath(QStringLiteral("x/")));
+    }
+};
+
+QM_TEST_WIDGETS_MAIN(TestFolderChooser)
+#include "tst_folder_chooser.moc"
