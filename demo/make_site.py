@@ -71,7 +71,7 @@ def result_block(n, title, odd, href):
   <a href="abstract.html?doc={n}">Abstract</a>
   <h3>{escape(title)}</h3>
   <div class="links"><a href="detailed.html?doc={n}">Detailed</a>
-  <a href="{href}" title="Full text"><img src="fulltext.png" alt="" width="16" height="16"></a></div>
+  <a href="{href}" title="Full text"><img src="fulltext.png" alt="" width="16" height="16" style="vertical-align: middle"></a></div>
   <div>Source: Demo Journal of Engineering, vol. {n}, 2026</div>
 </div>
 """
@@ -103,6 +103,22 @@ def tiny_pdf(text):
         out += f"{off:010d} 00000 n \n".encode()
     out += f"trailer\n<< /Size {len(objs) + 1} /Root 1 0 R >>\nstartxref\n{xref}\n%%EOF\n".encode()
     return out
+
+def tiny_png(width=16, height=16):
+    """A red page with a white band: the full-text icon."""
+    import struct
+    rows = b""
+    for y in range(height):
+        row = b"\x00"
+        for x in range(width):
+            band = 6 <= y <= 9 and 2 <= x <= 13
+            row += b"\xff\xff\xff" if band else b"\xc8\x28\x28"
+        rows += row
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)) +
+            chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
 
 def write_pdf(path, text):
     full = os.path.join(SITE, path)
@@ -171,6 +187,8 @@ def main():
     result_pages()
     gateway_page()
     publisher_pages()
+    with open(os.path.join(SITE, "fulltext.png"), "wb") as f:
+        f.write(tiny_png())
     write("abstract.html", "<html><head><title>Abstract</title></head><body>Abstract</body></html>\n")
     write("detailed.html", "<html><head><title>Detailed</title></head><body>Detailed record</body></html>\n")
     write("nowhere.html", "<html><head><title>Nowhere</title></head><body>Nothing here</body></html>\n")

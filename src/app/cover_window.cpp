@@ -31,9 +31,9 @@ QPixmap CoverPicture() {
     p.setPen(QPen(QColor(240, 240, 220), 3));
     // A quill over marsh reeds.
     QPainterPath quill;
-    quill.moveTo(60, 120);
-    quill.cubicTo(90, 70, 140, 30, 200, 20);
-    quill.cubicTo(160, 50, 120, 80, 60, 120);
+    quill.moveTo(30, 135);
+    quill.cubicTo(50, 100, 90, 80, 150, 70);
+    quill.cubicTo(110, 95, 80, 110, 30, 135);
     p.setBrush(QColor(240, 240, 220, 160));
     p.drawPath(quill);
     p.setPen(QPen(QColor(200, 230, 200), 2));
@@ -44,7 +44,7 @@ QPixmap CoverPicture() {
     font.setBold(true);
     p.setFont(font);
     p.setPen(Qt::white);
-    p.drawText(QRect(0, 0, picture.width() - 16, 60), Qt::AlignRight | Qt::AlignVCenter,
+    p.drawText(QRect(0, 0, picture.width() - 16, 56), Qt::AlignRight | Qt::AlignVCenter,
                QStringLiteral("Quillmarsh"));
     return picture;
 }
