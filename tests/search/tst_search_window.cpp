@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QWebEngineProfile>
 
@@ -184,6 +185,18 @@ private slots:
                                    QStringLiteral("pdf"), {}));
         QCOMPARE(w.Label1->text(), QStringLiteral("1"));
         QVERIFY(!w.PicPanPrograss->isVisible());
+
+        // Striped rows, light green first; labels are not editable.
+        QCOMPARE(w.ListView1->palette().color(QPalette::Base), QColor(231, 248, 237));
+        QCOMPARE(w.ListView1->palette().color(QPalette::AlternateBase), QColor(Qt::white));
+        QVERIFY(w.ListView1->alternatingRowColors());
+        QCOMPARE(w.ListView1->editTriggers(), QAbstractItemView::NoEditTriggers);
+
+        // A double click shows the record's full-text link in the browser.
+        w.records.加入LV1(QStringLiteral("b"), server_.url(QStringLiteral("/b.html?from=list")),
+                          QStringLiteral("pdf"), {});
+        emit w.ListView1->doubleClicked(w.records.index(1, 0));
+        QTRY_COMPARE(w.WebBrowser1->browser()->url().query(), QStringLiteral("from=list"));
     }
 
     void closingBringsTheStartWindowBackUnlessDownloadsAreOpen() {
