@@ -15,7 +15,8 @@ QStringList Links(int n) {
     QStringList links;
     links.reserve(n);
     for (int i = 0; i < n; ++i)
-        links.append(QStringLiteral("https://www.example.com/search/doc.url?docid=cpx_%1&db=c").arg(i));
+        links.append(
+            QStringLiteral("https://www.example.com/search/doc.url?docid=cpx_%1&db=c").arg(i));
     return links;
 }
 
@@ -58,7 +59,8 @@ Figures Measure(const QStringList& links) {
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     std::printf("record list: time per record (ns)\n");
-    std::printf("%9s %10s %10s %14s %7s\n", "records", "add", "duplicate", "QSet reference", "ratio");
+    std::printf("%9s %10s %10s %14s %7s\n", "records", "add", "duplicate", "QSet reference",
+                "ratio");
     Figures small{};
     Figures large{};
     for (int n : {10000, 100000}) {

@@ -2,8 +2,6 @@
 
 #include "search/record_list.h"
 
-#include <QSaveFile>
-
 QByteArray RecordExportText(const RecordListModel& records) {
     QString text;
     for (int row = 1; row <= records.count(); ++row) {
@@ -12,17 +10,6 @@ QByteArray RecordExportText(const RecordListModel& records) {
                 QStringLiteral("\r\n");
     }
     return text.toUtf8();
-}
-
-bool WriteFileAtomically(const QString& path, const QByteArray& bytes) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
 }
 
 QString KilobytesText(qint64 bytes, const QLocale& locale) {

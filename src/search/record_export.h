@@ -9,8 +9,5 @@ class RecordListModel;
 // The export text: per record "title-【type】status" and CR LF, UTF-8.
 QByteArray RecordExportText(const RecordListModel& records);
 
-// Writes bytes to path, replacing the file only when everything was written.
-bool WriteFileAtomically(const QString& path, const QByteArray& bytes);
-
 // bytes / 1024 in the "#,##0.0" pattern with the locale's group separator.
 QString KilobytesText(qint64 bytes, const QLocale& locale = QLocale());

@@ -2,12 +2,15 @@
 
 #include "app/app_context.h"
 #include "app/browser_view.h"
+#include "download/download_window.h"
 #include "search/harvester.h"
 #include "search/record_cleanup.h"
 #include "search/record_export.h"
 #include "settings/folder_chooser.h"
+#include "settings/options_dialog.h"
 #include "settings/shared_options.h"
 #include "tools/about_box.h"
+#include "tools/file_helpers.h"
 #include "tools/text_utils.h"
 #include "tools/widget_prompter.h"
 #include "tools/window_helpers.h"
@@ -95,6 +98,23 @@ fWebSearch::fWebSearch(AppContext& context, QWidget* startWindow, Prompter* prom
     connectBrowsers();
     resize(1100, 760);
     load();
+}
+
+fWebSearch* fWebSearch::Show(AppContext& context) {
+    fWebSearch* window = nullptr;
+    QWidget* start = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* search = qobject_cast<fWebSearch*>(w))
+            window = search;
+        else if (w->objectName() == u"fCover")
+            start = w;
+    }
+    if (!window)
+        window = new fWebSearch(context, start, nullptr);
+    window->show();
+    window->raise();
+    window->activateWindow();
+    return window;
 }
 
 fWebSearch::~fWebSearch() {
@@ -261,8 +281,12 @@ void fWebSearch::buildMenus() {
 
     QMenu* tools = menuBar()->addMenu(QStringLiteral("工具(&T)"));
     tools->setObjectName(QStringLiteral("menu工具"));
-    addMenuItem(tools, QStringLiteral("设置"));
-    addMenuItem(tools, QStringLiteral("打开下载窗口"));
+    connect(addMenuItem(tools, QStringLiteral("设置")), &QAction::triggered, this, [this] {
+        fOption options(context_.options, context_.store, prompter_, this);
+        options.exec();
+    });
+    connect(addMenuItem(tools, QStringLiteral("打开下载窗口")), &QAction::triggered, this,
+            [this] { fFileDownload::Show(context_); });
     tools->addSeparator();
     addMenuItem(tools, QStringLiteral("查看IE浏览器缓存"));
     addMenuItem(tools, QStringLiteral("清空IE浏览器缓存"));

@@ -37,6 +37,9 @@ public:
     fWebSearch(AppContext& context, QWidget* startWindow, Prompter* prompter);
     ~fWebSearch() override;
 
+    // The open search window, created (with the start window to come back to) when there is none.
+    static fWebSearch* Show(AppContext& context);
+
     SearchFlags flags;
     RecordListModel records;
 

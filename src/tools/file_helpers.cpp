@@ -3,6 +3,7 @@
 #include "tools/text_utils.h"
 
 #include <QFileInfo>
+#include <QSaveFile>
 
 bool FileExists(const QString& path) {
     if (path.isEmpty())
@@ -22,6 +23,17 @@ bool AnythingExists(const QString& path) {
         return false;
     const QFileInfo info(path);
     return info.exists() || info.isSymLink();
+}
+
+bool WriteFileAtomically(const QString& path, const QByteArray& bytes) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
 }
 
 NameAndType SplitNameAndType(const QString& path) {

@@ -11,6 +11,9 @@ bool FolderExists(const QString& path);
 // Anything at all at path: file, folder, special file or dangling link.
 bool AnythingExists(const QString& path);
 
+// Writes bytes to path, replacing the file only when everything was written.
+bool WriteFileAtomically(const QString& path, const QByteArray& bytes);
+
 struct NameAndType {
     QString type; // extension without the dot; empty when none
     QString name; // base name without folder and extension

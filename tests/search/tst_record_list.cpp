@@ -2,6 +2,7 @@
 #include "search/record_export.h"
 #include "search/record_list.h"
 #include "test_main.h"
+#include "tools/file_helpers.h"
 
 #include <QFile>
 #include <QSignalSpy>

@@ -1,0 +1,390 @@
+#include "download/task_list.h"
+
+#include "tools/file_helpers.h"
+#include "tools/paths.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <numeric>
+
+namespace {
+
+void DeleteFileIfPresent(const QString& path) {
+    if (FileExists(path))
+        QFile::remove(path);
+}
+
+// The text a cell sorts by: numbers as 12-digit zero-padded text.
+QString SortKey(const QString& cell, bool percent) {
+    QString text = cell;
+    if (percent)
+        text.remove(u'%');
+    bool ok = false;
+    const qlonglong number = text.trimmed().toLongLong(&ok);
+    if (ok && number >= 0)
+        return QStringLiteral("%1").arg(number, 12, 10, QLatin1Char('0'));
+    return cell;
+}
+
+QString CellText(const DownloadTask& t, int column) {
+    switch (column) {
+    case TaskListModel::NameColumn:
+        return t.name;
+    case TaskListModel::TypeColumn:
+        return t.type;
+    case TaskListModel::SizeColumn:
+        return t.size;
+    case TaskListModel::ReceivedColumn:
+        return t.received;
+    case TaskListModel::PercentColumn:
+        return t.percent;
+    case TaskListModel::FolderColumn:
+        return t.folder;
+    case TaskListModel::MarkerColumn:
+        return t.marker;
+    default:
+        return {};
+    }
+}
+
+bool IsWebType(const QString& type, bool xmlToo) {
+    const QString t = type.toLower();
+    return t == u"htm" || t == u"html" || (xmlToo && t == u"xml");
+}
+
+} // namespace
+
+QString TaskStateWord(TaskState state) {
+    switch (state) {
+    case TaskState::Waiting:
+        return QStringLiteral("等待");
+    case TaskState::Downloading:
+        return QStringLiteral("正在下载");
+    case TaskState::Done:
+        return QStringLiteral("已完成");
+    case TaskState::Failed:
+        return QStringLiteral("失败");
+    }
+    return {};
+}
+
+QString DownloadTask::filePath() const {
+    return JoinFilePath(folder, name, type);
+}
+
+bool DownloadTask::hasWebPageType() const {
+    return IsWebType(type, false);
+}
+
+int TaskListModel::ColumnWidthTwips(int column) {
+    static const int widths[ColumnCount] = {10583, 1411, 1940, 1940, 1411, 10583, 2540};
+    return column >= 0 && column < ColumnCount ? widths[column] : 1000;
+}
+
+bool TaskListModel::appendTask(const QString& url, const QString& name, const QString& type,
+                               const QString& folder, const QString& referer) {
+    if (index_.contains(url))
+        return false;
+    const int row = count();
+    beginInsertRows({}, row, row);
+    DownloadTask task;
+    task.url = url;
+    task.name = name;
+    task.type = type;
+    task.folder = folder;
+    task.referer = referer;
+    tasks_.append(std::move(task));
+    index_.insert(url, row);
+    endInsertRows();
+    emit countChanged(count());
+    return true;
+}
+
+void TaskListModel::emitRowChanged(int row0) {
+    emit dataChanged(index(row0, 0), index(row0, ColumnCount - 1));
+}
+
+void TaskListModel::setState(int row, TaskState state) {
+    if (row < 1 || row > count())
+        return;
+    tasks_[row - 1].state = state;
+    emitRowChanged(row - 1);
+}
+
+void TaskListModel::setCell(int row, Column column, const QString& text) {
+    if (row < 1 || row > count())
+        return;
+    DownloadTask& t = tasks_[row - 1];
+    switch (column) {
+    case NameColumn:
+        t.name = text;
+        break;
+    case TypeColumn:
+        t.type = text;
+        break;
+    case SizeColumn:
+        t.size = text;
+        break;
+    case ReceivedColumn:
+        t.received = text;
+        break;
+    case PercentColumn:
+        t.percent = text;
+        break;
+    case FolderColumn:
+        t.folder = text;
+        break;
+    case MarkerColumn:
+        t.marker = text;
+        break;
+    default:
+        return;
+    }
+    const QModelIndex cell = index(row - 1, column);
+    emit dataChanged(cell, cell);
+}
+
+void TaskListModel::clearProgress(int row) {
+    if (row < 1 || row > count())
+        return;
+    DownloadTask& t = tasks_[row - 1];
+    t.size.clear();
+    t.received.clear();
+    t.percent.clear();
+    emitRowChanged(row - 1);
+}
+
+void TaskListModel::editRows(const std::function<void(QList<DownloadTask>&)>& edit) {
+    beginResetModel();
+    edit(tasks_);
+    rebuildIndex();
+    endResetModel();
+}
+
+void TaskListModel::removeTaskRows(QList<int> rows) {
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    rows.erase(
+        std::remove_if(rows.begin(), rows.end(), [this](int r) { return r < 1 || r > count(); }),
+        rows.end());
+    if (rows.isEmpty())
+        return;
+    beginResetModel();
+    QList<DownloadTask> kept;
+    kept.reserve(tasks_.size() - rows.size());
+    qsizetype next = 0;
+    for (int i = 0; i < count(); ++i) {
+        if (next < rows.size() && rows.at(next) == i + 1) {
+            ++next;
+            continue;
+        }
+        kept.append(std::move(tasks_[i]));
+    }
+    tasks_ = std::move(kept);
+    rebuildIndex();
+    endResetModel();
+    emit countChanged(count());
+}
+
+void TaskListModel::clear() {
+    beginResetModel();
+    tasks_.clear();
+    index_.clear();
+    endResetModel();
+    emit countChanged(0);
+}
+
+std::optional<QString>
+TaskListModel::replaceUrls(const std::function<QString(const QString&)>& rewrite) {
+    QList<QString> keys;
+    keys.reserve(tasks_.size());
+    QHash<QString, int> seen;
+    seen.reserve(tasks_.size());
+    for (const DownloadTask& t : std::as_const(tasks_)) {
+        const QString key = rewrite(t.url);
+        if (seen.contains(key))
+            return key;
+        seen.insert(key, 0);
+        keys.append(key);
+    }
+    editRows([&](QList<DownloadTask>& tasks) {
+        for (qsizetype i = 0; i < tasks.size(); ++i) {
+            tasks[i].url = keys.at(i);
+            tasks[i].referer = rewrite(tasks[i].referer);
+        }
+    });
+    return std::nullopt;
+}
+
+void TaskListModel::sortByColumn(int column, Qt::SortOrder order) {
+    if (column < 0 || column >= ColumnCount || tasks_.isEmpty())
+        return;
+    const bool numeric = column == SizeColumn || column == ReceivedColumn;
+    const bool percent = column == PercentColumn;
+    QList<QString> keys;
+    keys.reserve(tasks_.size());
+    for (const DownloadTask& t : std::as_const(tasks_)) {
+        const QString text = CellText(t, column);
+        keys.append(numeric || percent ? SortKey(text, percent) : text);
+    }
+    QList<int> order0(tasks_.size());
+    std::iota(order0.begin(), order0.end(), 0);
+    std::stable_sort(order0.begin(), order0.end(), [&](int a, int b) {
+        const int c = keys.at(a).compare(keys.at(b), Qt::CaseInsensitive);
+        return order == Qt::AscendingOrder ? c < 0 : c > 0;
+    });
+    reorder(order0);
+}
+
+void TaskListModel::reorder(const QList<int>& order) {
+    if (order.size() != tasks_.size())
+        return;
+    emit layoutAboutToBeChanged();
+    QList<DownloadTask> sorted;
+    sorted.reserve(tasks_.size());
+    for (int from : order)
+        sorted.append(std::move(tasks_[from]));
+    tasks_ = std::move(sorted);
+    rebuildIndex();
+    emit layoutChanged();
+}
+
+void TaskListModel::rebuildIndex() {
+    index_.clear();
+    index_.reserve(tasks_.size());
+    for (int i = 0; i < count(); ++i)
+        index_.insert(tasks_.at(i).url, i);
+}
+
+int TaskListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : count();
+}
+
+int TaskListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant TaskListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= count())
+        return {};
+    const DownloadTask& t = tasks_.at(index.row());
+    if (role == StateRole)
+        return int(t.state);
+    if (role == Qt::DecorationRole && index.column() == NameColumn) {
+        const int i = int(t.state) - 1;
+        return i >= 0 && i < stateIcons_.size() ? QVariant(stateIcons_.at(i)) : QVariant();
+    }
+    if (role == Qt::TextAlignmentRole) {
+        const bool right = index.column() == SizeColumn || index.column() == ReceivedColumn ||
+                           index.column() == PercentColumn;
+        return QVariant::fromValue(Qt::AlignVCenter | (right ? Qt::AlignRight : Qt::AlignLeft));
+    }
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
+        return {};
+    return CellText(t, index.column());
+}
+
+QVariant TaskListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    if (role == Qt::TextAlignmentRole) {
+        const bool right =
+            section == SizeColumn || section == ReceivedColumn || section == PercentColumn;
+        return QVariant::fromValue(Qt::AlignVCenter | (right ? Qt::AlignRight : Qt::AlignLeft));
+    }
+    if (role != Qt::DisplayRole)
+        return {};
+    static const char16_t* headers[ColumnCount] = {u"名称",   u"类型",     u"文件大小", u"已下载数",
+                                                   u"百分比", u"保存路径", u"B"};
+    return section >= 0 && section < ColumnCount ? QString::fromUtf16(headers[section])
+                                                 : QVariant();
+}
+
+int TaskListModel::统计未下载项数目() const {
+    int n = 0;
+    for (const DownloadTask& t : tasks_) {
+        if (t.size.isEmpty() && t.received.isEmpty() && t.percent.isEmpty())
+            ++n;
+    }
+    return n;
+}
+
+bool TaskListModel::检测是否下载列表完毕() const {
+    for (const DownloadTask& t : tasks_) {
+        if (t.state == TaskState::Waiting || t.state == TaskState::Downloading)
+            return false;
+    }
+    return true;
+}
+
+int TaskListModel::CountProblemTasks() const {
+    int n = 0;
+    for (const DownloadTask& t : tasks_) {
+        if (t.state == TaskState::Failed || t.hasWebPageType())
+            ++n;
+    }
+    return n;
+}
+
+QString TaskListModel::TaskCountsText() const {
+    int counts[5] = {0, 0, 0, 0, 0};
+    for (const DownloadTask& t : tasks_) {
+        const int s = int(t.state);
+        if (s >= 1 && s <= 4)
+            ++counts[s];
+    }
+    return QStringLiteral("总数:%1 正在下载:%2 等待:%3 已完成:%4 失败:%5")
+        .arg(count())
+        .arg(counts[2])
+        .arg(counts[1])
+        .arg(counts[3])
+        .arg(counts[4]);
+}
+
+void TaskListModel::requeue(DownloadTask& t, bool xmlIsWebPage) {
+    DeleteFileIfPresent(t.filePath());
+    t.state = TaskState::Waiting;
+    // A placeholder type: the server's content type or the content check sets the real one.
+    if (IsWebType(t.type, xmlIsWebPage))
+        t.type = QStringLiteral("xxx");
+    t.size.clear();
+    t.received.clear();
+    t.percent.clear();
+    DeleteFileIfPresent(t.filePath());
+}
+
+void TaskListModel::RequeueTask(int row) {
+    if (row < 1 || row > count())
+        return;
+    requeue(tasks_[row - 1], false);
+    emitRowChanged(row - 1);
+}
+
+void TaskListModel::RequeueTasks(const QList<int>& rows) {
+    editRows([this, &rows](QList<DownloadTask>& tasks) {
+        for (int row : rows) {
+            if (row >= 1 && row <= tasks.size())
+                requeue(tasks[row - 1], false);
+        }
+    });
+}
+
+void TaskListModel::RequeueFailedTasks() {
+    editRows([this](QList<DownloadTask>& tasks) {
+        for (DownloadTask& t : tasks) {
+            if (t.state == TaskState::Failed)
+                requeue(t, false);
+        }
+    });
+}
+
+void TaskListModel::RequeueWebPageTasks() {
+    editRows([this](QList<DownloadTask>& tasks) {
+        for (DownloadTask& t : tasks) {
+            if (IsWebType(t.type, true) &&
+                (t.state == TaskState::Done || t.state == TaskState::Failed))
+                requeue(t, true);
+        }
+    });
+}

@@ -1,0 +1,121 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QHash>
+#include <QIcon>
+#include <QList>
+
+#include <functional>
+#include <optional>
+
+enum class TaskState : int { Waiting = 1, Downloading = 2, Done = 3, Failed = 4 };
+
+// The status-bar word of a state.
+QString TaskStateWord(TaskState state);
+
+// One download: a row of the task list.
+struct DownloadTask {
+    QString url;      // the key, unique in the list
+    QString name;     // save-name stem
+    QString type;     // extension without the dot; may be empty
+    QString size;     // "文件大小"
+    QString received; // "已下载数"
+    QString percent;  // "百分比": "n%" or an outcome note
+    QString folder;   // ends with "/" once prepared
+    QString marker;   // "B": "Y" asks for the base-reference step
+    QString referer;  // the tag
+    TaskState state = TaskState::Waiting;
+
+    // folder + name (+ "." + type)
+    QString filePath() const;
+    bool hasWebPageType() const; // "htm" or "html", case ignored
+};
+
+// The task list behind ListView3. Rows are addressed from 1; the URL is a
+// unique key found through a hash index. Bulk changes reach views as one reset.
+class TaskListModel : public QAbstractTableModel {
+    Q_OBJECT
+
+public:
+    enum Column {
+        NameColumn,
+        TypeColumn,
+        SizeColumn,
+        ReceivedColumn,
+        PercentColumn,
+        FolderColumn,
+        MarkerColumn,
+        ColumnCount
+    };
+    // The row's state as an int, for views that draw the state pictures.
+    static constexpr int StateRole = Qt::UserRole + 1;
+
+    // Initial column widths, in twips.
+    static int ColumnWidthTwips(int column);
+
+    using QAbstractTableModel::QAbstractTableModel;
+
+    // Pictures of the states Waiting, Downloading, Done and Failed, shown before the name.
+    void setStateIcons(const QList<QIcon>& icons) { stateIcons_ = icons; }
+
+    int count() const { return int(tasks_.size()); }
+    const DownloadTask& task(int row) const { return tasks_.at(row - 1); }
+    // 1-based row of url, or 0.
+    int rowOf(const QString& url) const { return index_.value(url, -1) + 1; }
+
+    // Appends a waiting task unless its URL is listed; false then.
+    bool appendTask(const QString& url, const QString& name, const QString& type,
+                    const QString& folder, const QString& referer = {});
+
+    void setState(int row, TaskState state);
+    void setCell(int row, Column column, const QString& text);
+    void setName(int row, const QString& name) { setCell(row, NameColumn, name); }
+    // Empties "文件大小", "已下载数" and "百分比".
+    void clearProgress(int row);
+
+    // Changes a row freely; for bulk edits, one repaint at the end.
+    void editRows(const std::function<void(QList<DownloadTask>&)>& edit);
+    // Removes the given 1-based rows in one change.
+    void removeTaskRows(QList<int> rows);
+    void clear();
+    // Replaces URL keys and referers; refused (returns the first clashing key)
+    // when two rows would end up with the same key.
+    std::optional<QString> replaceUrls(const std::function<QString(const QString&)>& rewrite);
+
+    // Sorting by a header: numbers compare as 12-digit zero-padded text, the
+    // cells themselves keep their text.
+    void sortByColumn(int column, Qt::SortOrder order);
+    // Reorders rows: order[i] is the 0-based old position of the new row i.
+    void reorder(const QList<int>& order);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    // Queries over the whole list, each one pass in list order.
+    int 统计未下载项数目() const;
+    bool 检测是否下载列表完毕() const;
+    int CountProblemTasks() const;
+    // "总数:T 正在下载:D 等待:W 已完成:C 失败:F"
+    QString TaskCountsText() const;
+
+    // Puts a task back into the queue, deleting its file.
+    void RequeueTask(int row);
+    // The same for many rows, painted once.
+    void RequeueTasks(const QList<int>& rows);
+    void RequeueFailedTasks();
+    void RequeueWebPageTasks();
+
+signals:
+    void countChanged(int count);
+
+private:
+    void requeue(DownloadTask& task, bool xmlIsWebPage);
+    void rebuildIndex();
+    void emitRowChanged(int row0);
+
+    QList<DownloadTask> tasks_;
+    QHash<QString, int> index_;
+    QList<QIcon> stateIcons_;
+};

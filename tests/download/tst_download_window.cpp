@@ -1,0 +1,325 @@
+#include "app/app_context.h"
+#include "app/browser_profile.h"
+#include "download/download_window.h"
+#include "download/url_replace_dialog.h"
+#include "scripted_prompter.h"
+#include "settings/options_dialog.h"
+#include "settings/settings_store.h"
+#include "settings/shared_options.h"
+#include "test_main.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWebEngineProfile>
+
+class TestDownloadWindow : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    QWebEngineProfile* profile_ = nullptr;
+    std::unique_ptr<SettingsStore> store_;
+    SharedOptions options_;
+    std::unique_ptr<AppContext> context_;
+
+    QString folder() const { return dir_.path() + u'/'; }
+
+    void write(const QString& name, const QByteArray& bytes) {
+        QFile f(folder() + name);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+
+private slots:
+    void initTestCase() {
+        profile_ = CreateBrowserProfile(this);
+        store_ = std::make_unique<SettingsStore>(dir_.filePath(QStringLiteral("s.ini")));
+        context_ = std::make_unique<AppContext>(
+            AppContext{*store_, options_, profile_, QString(), QString()});
+    }
+
+    void firstOpeningUsesTheDefaultsAndAnEmptyListClosesQuietly() {
+        ScriptedPrompter prompter;
+        QWidget cover;
+        cover.setObjectName(QStringLiteral("fCover"));
+        auto* w = new fFileDownload(*context_, &prompter);
+        QPointer<fFileDownload> guard = w;
+        QCOMPARE(fFileDownload::Find(), w);
+        QCOMPARE(w->windowTitle(), QStringLiteral("文件下载-Quillmarsh"));
+        QVERIFY(w->windowState() & Qt::WindowMaximized);
+        QCOMPARE(w->Label7->text(), QStringLiteral("下载方式：2"));
+        QVERIFY(w->Combo1->isEnabled());
+        QCOMPARE(w->Combo1->currentText(), QStringLiteral("3"));
+        QVERIFY(w->Option3->isChecked());
+        QCOMPARE(w->Combo2->count(), 601);
+        QCOMPARE(w->Combo2->currentText(), QStringLiteral("0"));
+        QCOMPARE(w->Combo4->currentText(), QStringLiteral("出错项"));
+        QVERIFY(w->Timer1->isActive());
+        QVERIFY(!w->Timer_Down->isActive());
+        QCOMPARE(w->Panel[3]->text(), QStringLiteral("总数:0 正在下载:0 等待:0 已完成:0 失败:0"));
+        w->show();
+        w->tasks.appendTask(QStringLiteral("http://h/a"), QStringLiteral("a"),
+                            QStringLiteral("pdf"), folder());
+        QCOMPARE(w->Label1->text(), QStringLiteral("1条"));
+        QTRY_COMPARE(w->Panel[3]->text(),
+                     QStringLiteral("总数:1 正在下载:0 等待:1 已完成:0 失败:0"));
+        w->tasks.clear();
+
+        QVERIFY(w->close()); // nothing to ask
+        QVERIFY(prompter.shown.isEmpty());
+        QVERIFY(cover.isVisible()); // no search window open
+        QTRY_VERIFY(guard.isNull());
+    }
+
+    void closingWithAWaitingRowAsksAndStillStoresTheChoices() {
+        ScriptedPrompter prompter;
+        auto* w = new fFileDownload(*context_, &prompter);
+        w->show();
+        w->tasks.appendTask(QStringLiteral("http://h/w"), QStringLiteral("w"),
+                            QStringLiteral("pdf"), folder());
+        w->Option1->setChecked(true);
+        w->Command26->click();
+        QCOMPARE(w->Label7->text(), QStringLiteral("下载方式：1"));
+        QVERIFY(!w->Combo1->isEnabled());
+
+        prompter.queue(false);
+        QVERIFY(!w->close());
+        QCOMPARE(prompter.shown.last().text,
+                 QStringLiteral("正在下载文件或者下载没有完成，要强制关闭窗口吗？"));
+        QVERIFY(w->isVisible());
+        QCOMPARE(store_->text(SettingKeys::DuplicateNamePolicy()), QStringLiteral("跳过"));
+        QCOMPARE(store_->text(SettingKeys::DownloadMethod()), QStringLiteral("1"));
+
+        w->showNormal();
+        w->setWindowState(Qt::WindowNoState);
+        prompter.queue(true);
+        QVERIFY(w->close());
+        QCOMPARE(store_->text(SettingKeys::GeometryResolution(QStringLiteral("fFileDownload")))
+                     .contains(u'*'),
+                 true);
+        QCOMPARE(store_->text(SettingKeys::ThreadIndex()), QStringLiteral("0"));
+
+        // The next opening reads them back.
+        ScriptedPrompter again;
+        auto* next = new fFileDownload(*context_, &again);
+        QVERIFY(next->Option1->isChecked());
+        QCOMPARE(next->Label7->text(), QStringLiteral("下载方式：1"));
+        QVERIFY(!next->Combo1->isEnabled());
+        next->Command26->click();
+        QVERIFY(next->Combo1->isEnabled());
+        QCOMPARE(next->Combo1->currentText(), QStringLiteral("1"));
+        QVERIFY(next->close());
+    }
+
+    void headerSortingAndTheRunGuards() {
+        ScriptedPrompter prompter;
+        fFileDownload w(*context_, &prompter);
+        w.setAttribute(Qt::WA_DeleteOnClose, false);
+        for (const char* n : {"b", "a", "c"})
+            w.tasks.appendTask(QStringLiteral("http://h/") + QLatin1String(n),
+                               QString::fromLatin1(n), QStringLiteral("pdf"), folder());
+        w.tasks.setCell(1, TaskListModel::SizeColumn, QStringLiteral("10"));
+        w.tasks.setCell(2, TaskListModel::SizeColumn, QStringLiteral("9"));
+        w.tasks.setCell(3, TaskListModel::SizeColumn, QStringLiteral("100"));
+
+        w.SortBy(TaskListModel::SizeColumn); // first click: descending
+        QCOMPARE(w.sortOrder(), Qt::DescendingOrder);
+        QCOMPARE(w.tasks.task(1).size, QStringLiteral("100"));
+        QCOMPARE(w.tasks.task(3).size, QStringLiteral("9"));
+        w.SortBy(TaskListModel::NameColumn); // another header: ascending
+        QCOMPARE(w.tasks.task(1).name, QStringLiteral("a"));
+
+        w.activity.schedulerOn = true;
+        w.SortBy(TaskListModel::NameColumn);
+        QCOMPARE(prompter.messages().last(), QStringLiteral("停止下载后方可排序！"));
+        QCOMPARE(w.tasks.task(1).name, QStringLiteral("a"));
+        w.PrepareContextMenu();
+        QVERIFY(!w.action(QStringLiteral("menu清空"))->isEnabled());
+        QVERIFY(!w.action(QStringLiteral("menu清除"))->isEnabled());
+        QVERIFY(w.action(QStringLiteral("menu停止下载"))->isEnabled());
+
+        // Guarded commands refuse while downloads run.
+        w.ClearList();
+        w.Shuffle();
+        w.ClearDoneRows();
+        QCOMPARE(prompter.messages().count(QStringLiteral("停止下载以后，才能执行此操作！")), 3);
+        QCOMPARE(prompter.shown.last().icon, Prompter::Icon::Information);
+        QCOMPARE(w.tasks.count(), 3);
+        w.activity = DownloadActivity{};
+        w.activity.loadedDownloaders = 2;
+        w.ClearSelectedRows();
+        QCOMPARE(prompter.messages().count(QStringLiteral("停止下载以后，才能执行此操作！")), 4);
+        w.activity = DownloadActivity{};
+        w.PrepareContextMenu();
+        QVERIFY(w.action(QStringLiteral("menu清空"))->isEnabled());
+        QVERIFY(!w.action(QStringLiteral("menu停止下载"))->isEnabled());
+
+        w.Shuffle();
+        QCOMPARE(prompter.messages().last(), QStringLiteral("随机排序完成！"));
+        prompter.queue(false);
+        w.ClearList();
+        QCOMPARE(prompter.shown.last().text, QStringLiteral("您确定要清空列表的所有信息吗？"));
+        QCOMPARE(w.tasks.count(), 3);
+        prompter.queue(true);
+        w.ClearList();
+        QCOMPARE(w.tasks.count(), 0);
+        QCOMPARE(w.Label1->text(), QStringLiteral("0条"));
+
+        w.activity.busy = true;
+        w.CancelSelected();
+        QCOMPARE(prompter.messages().last(), QStringLiteral("停止下载后方可设置！"));
+        w.activity = DownloadActivity{};
+        w.close();
+    }
+
+    void rowClicksOpenOrRequeue() {
+        ScriptedPrompter prompter;
+        fFileDownload w(*context_, &prompter);
+        w.setAttribute(Qt::WA_DeleteOnClose, false);
+        w.tasks.appendTask(QStringLiteral("http://h/f"), QStringLiteral("failed"),
+                           QStringLiteral("pdf"), folder());
+        w.tasks.appendTask(QStringLiteral("http://h/d"), QStringLiteral("done"),
+                           QStringLiteral("pdf"), folder());
+        w.tasks.setState(1, TaskState::Failed);
+        w.tasks.setCell(1, TaskListModel::SizeColumn, QStringLiteral("100"));
+        w.tasks.setCell(1, TaskListModel::PercentColumn, QStringLiteral("40%"));
+        w.tasks.setState(2, TaskState::Done);
+        write(QStringLiteral("failed.pdf"), "partial");
+
+        w.RowClicked(0);
+        QCOMPARE(w.Panel[1]->text(), folder() + QStringLiteral("failed.pdf"));
+        w.RowClicked(1);
+        QCOMPARE(w.Panel[1]->text(), QString());
+
+        w.RowDoubleClicked(0);
+        QVERIFY(!QFile::exists(folder() + QStringLiteral("failed.pdf")));
+        QCOMPARE(w.tasks.task(1).state, TaskState::Waiting);
+        QCOMPARE(w.tasks.task(1).size, QString());
+        QCOMPARE(w.tasks.task(1).percent, QString());
+
+        w.RowDoubleClicked(1);
+        QCOMPARE(prompter.messages().last(), QStringLiteral("文件不存在！"));
+        QCOMPARE(w.tasks.task(2).state, TaskState::Done);
+
+        // Name export: overwrite question, then the bytes.
+        const QString out = folder() + QStringLiteral("names.txt");
+        write(QStringLiteral("names.txt"), "old");
+        prompter.queue(out);
+        prompter.queue(false);
+        w.ExportNames(false);
+        QFile f(out);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("old"));
+        f.close();
+        prompter.queue(out);
+        prompter.queue(true);
+        w.ExportNames(true);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("failed\r\n"));
+        f.close();
+
+        // File type commands.
+        w.CorrectFileTypes();
+        QCOMPARE(prompter.messages().last(), QStringLiteral("纠正文件类型：0个."));
+        write(QStringLiteral("probe.bin"), "%PDF-1.5 x");
+        prompter.queue(folder() + QStringLiteral("probe.bin"));
+        w.DetectChosenFile();
+        QCOMPARE(prompter.messages().last(), QStringLiteral("文件类型为：pdf"));
+        write(QStringLiteral("plain.bin"), "just some text, nothing known");
+        prompter.queue(folder() + QStringLiteral("plain.bin"));
+        w.DetectChosenFile();
+        QCOMPARE(prompter.messages().last(), QStringLiteral("目前还无法判断。"));
+        QCOMPARE(prompter.pendingAnswers(), 0);
+        w.tasks.clear();
+        w.close();
+    }
+
+    void optionsDialogUpdatesTheOpenWindow() {
+        ScriptedPrompter prompter;
+        auto* w = new fFileDownload(*context_, &prompter);
+        w->setAttribute(Qt::WA_DeleteOnClose, false);
+        options_.DownloadMethod = 2;
+        {
+            fOption dialog(options_, *store_, &prompter);
+            QCOMPARE(dialog.windowTitle(), QStringLiteral("设置-Quillmarsh"));
+            QVERIFY(dialog.Option2->isChecked());
+            dialog.Option1->setChecked(true);
+            dialog.Check1->setChecked(true);
+            dialog.Text6->setText(QStringLiteral("   "));
+            dialog.Text8->setText(QStringLiteral("8080"));
+            dialog.Text1->setText(QStringLiteral("2.5"));
+            QVERIFY(dialog.Accept());
+        }
+        QCOMPARE(w->Label7->text(), QStringLiteral("下载方式：1"));
+        QVERIFY(!w->Combo1->isEnabled());
+        QCOMPARE(prompter.messages().last(), QStringLiteral("代理服务器网址或者端口格式不对！"));
+        QCOMPARE(store_->text(SettingKeys::ProxyAddress()), QString());
+        QCOMPARE(store_->text(SettingKeys::ProxyEnabled()), QStringLiteral("1"));
+        QCOMPARE(options_.MaxFileSizeMB, 2.5);
+        QCOMPARE(store_->text(SettingKeys::MaxFileSizeMB()), QStringLiteral("2.5"));
+        {
+            fOption dialog(options_, *store_, &prompter);
+            dialog.Option2->setChecked(true);
+            dialog.Check1->setChecked(false);
+            dialog.Text8->setText(QStringLiteral("abc"));
+            const int shown = int(prompter.messages().size());
+            QVERIFY(dialog.Accept());
+            QCOMPARE(int(prompter.messages().size()), shown); // proxy off: no check
+            QCOMPARE(store_->text(SettingKeys::ProxyPort()), QStringLiteral("abc"));
+        }
+        QCOMPARE(w->Label7->text(), QStringLiteral("下载方式：2"));
+        QVERIFY(w->Combo1->isEnabled());
+        QCOMPARE(w->Combo1->currentText(), QStringLiteral("1"));
+        {
+            fOption dialog(options_, *store_, &prompter);
+            dialog.Text1->setText(QStringLiteral("lots"));
+            QVERIFY(!dialog.Accept());
+            QCOMPARE(dialog.Text1->text(), QStringLiteral("2.5"));
+            dialog.Option1->setChecked(true);
+            dialog.Command2->click(); // "关闭": nothing changes
+            QCOMPARE(options_.DownloadMethod, 2);
+            QCOMPARE(store_->text(SettingKeys::DownloadMethod()), QStringLiteral("2"));
+        }
+        delete w;
+    }
+
+    void urlReplaceDialog() {
+        ScriptedPrompter prompter;
+        TaskListModel tasks;
+        tasks.appendTask(QStringLiteral("http://old.net/1"), QStringLiteral("1"),
+                         QStringLiteral("pdf"), {});
+        tasks.appendTask(QStringLiteral("http://OLD.net/2"), QStringLiteral("2"),
+                         QStringLiteral("pdf"), {}, QStringLiteral("http://old.net/"));
+        UrlReplace dialog(tasks, &prompter);
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("网址批量替换-Quillmarsh"));
+        dialog.Text1->setText(QStringLiteral("   "));
+        dialog.Command1->click();
+        QCOMPARE(prompter.messages().last(), QStringLiteral("请输入字符串！"));
+        dialog.Text1->setText(QStringLiteral("Old.Net"));
+        dialog.Text2->setText(QStringLiteral("New.Org"));
+        dialog.Command1->click();
+        QCOMPARE(prompter.messages().last(), QStringLiteral("全部网址替换完成！"));
+        QCOMPARE(tasks.task(2).url, QStringLiteral("http://New.Org/2"));
+        QCOMPARE(tasks.task(2).referer, QStringLiteral("http://New.Org/"));
+
+        UrlReplace clash(tasks, &prompter);
+        clash.Text1->setText(QStringLiteral("/2"));
+        clash.Text2->setText(QStringLiteral("/1"));
+        clash.Command1->click();
+        QVERIFY(prompter.messages().last().contains(QStringLiteral("http://New.Org/1")));
+        QCOMPARE(tasks.task(2).url, QStringLiteral("http://New.Org/2"));
+    }
+};
+
+QM_TEST_WIDGETS_MAIN(TestDownloadWindow)
+#include "tst_download_window.moc"
