@@ -48,9 +48,12 @@ QString CellText(const DownloadTask& t, int column) {
     }
 }
 
+// Runs for every row each second: compares without building lower-case copies.
 bool IsWebType(const QString& type, bool xmlToo) {
-    const QString t = type.toLower();
-    return t == u"htm" || t == u"html" || (xmlToo && t == u"xml");
+    const auto is = [&type](QStringView word) {
+        return type.compare(word, Qt::CaseInsensitive) == 0;
+    };
+    return is(u"htm") || is(u"html") || (xmlToo && is(u"xml"));
 }
 
 } // namespace
@@ -328,18 +331,30 @@ int TaskListModel::CountProblemTasks() const {
 }
 
 QString TaskListModel::TaskCountsText() const {
-    int counts[5] = {0, 0, 0, 0, 0};
+    return CountsText(count(), Summarize());
+}
+
+TaskListModel::Summary TaskListModel::Summarize() const {
+    Summary s;
     for (const DownloadTask& t : tasks_) {
-        const int s = int(t.state);
-        if (s >= 1 && s <= 4)
-            ++counts[s];
+        const int state = int(t.state);
+        if (state >= 1 && state <= 4)
+            ++s.perState[state];
+        if (t.size.isEmpty() && t.received.isEmpty() && t.percent.isEmpty())
+            ++s.notDownloaded;
+        if (t.state == TaskState::Failed || t.hasWebPageType())
+            ++s.problems;
     }
+    return s;
+}
+
+QString TaskListModel::CountsText(int total, const Summary& s) {
     return QStringLiteral("总数:%1 正在下载:%2 等待:%3 已完成:%4 失败:%5")
-        .arg(count())
-        .arg(counts[2])
-        .arg(counts[1])
-        .arg(counts[3])
-        .arg(counts[4]);
+        .arg(total)
+        .arg(s.perState[2])
+        .arg(s.perState[1])
+        .arg(s.perState[3])
+        .arg(s.perState[4]);
 }
 
 void TaskListModel::requeue(DownloadTask& t, bool xmlIsWebPage) {

@@ -93,6 +93,16 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
+    // What the once-a-second supervisor needs, from a single pass over the list.
+    struct Summary {
+        int perState[5] = {};  // index = state
+        int notDownloaded = 0; // as 统计未下载项数目
+        int problems = 0;      // as CountProblemTasks
+        bool finished() const { return perState[1] == 0 && perState[2] == 0; }
+    };
+    Summary Summarize() const;
+    static QString CountsText(int total, const Summary& summary);
+
     // Queries over the whole list, each one pass in list order.
     int 统计未下载项数目() const;
     bool 检测是否下载列表完毕() const;
