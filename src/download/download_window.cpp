@@ -305,6 +305,7 @@ void fFileDownload::buildList() {
     });
 
     BrowserPage* page = Web1->browser();
+    connect(page, &BrowserPage::DocumentComplete, this, [this] { WebPageLoading = false; });
     connect(page, &BrowserPage::TitleChange, this, [this](const QString& title) {
         if (TrimSpaces(title).toLower() != u"about:blank")
             Panel[2]->setText(title);

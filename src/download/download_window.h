@@ -62,6 +62,7 @@ public:
     BrowserView* Web1;
     QStatusBar* StatusBar1;
     QLabel* Panel[4];
+    bool WebPageLoading = false; // the login pane's browser is loading a page
     QTimer* Timer_Down; // scheduler tick
     QTimer* Timer1;     // supervisor
 
