@@ -2,7 +2,9 @@
 
 #include "app/app_context.h"
 #include "app/browser_view.h"
+#include "download/download_session.h"
 #include "download/file_type.h"
+#include "download/inet_transfer.h"
 #include "download/row_file_types.h"
 #include "download/task_commands.h"
 #include "download/url_replace_dialog.h"
@@ -14,6 +16,7 @@
 #include "settings/shared_options.h"
 #include "tools/about_box.h"
 #include "tools/file_helpers.h"
+#include "tools/notify_sound.h"
 #include "tools/shell_open.h"
 #include "tools/text_utils.h"
 #include "tools/widget_prompter.h"
@@ -106,17 +109,18 @@ fFileDownload* fFileDownload::Show(AppContext& context) {
 }
 
 fFileDownload::fFileDownload(AppContext& context, Prompter* prompter)
-    : context_(context)
-    , prompter_(prompter) {
-    if (!prompter_) {
-        ownPrompter_ = std::make_unique<WidgetPrompter>(this);
-        prompter_ = ownPrompter_.get();
-    }
+    : ownPrompter_(prompter ? nullptr : std::make_unique<WidgetPrompter>(this))
+    , prompter_(prompter ? prompter : ownPrompter_.get())
+    , session(new DownloadSession(context.profile, this))
+    , scheduler(new DownloadScheduler(tasks, context.options, *session, *prompter_, this))
+    , activity(scheduler->activity)
+    , context_(context) {
     setObjectName(QStringLiteral("fFileDownload"));
     setAttribute(Qt::WA_DeleteOnClose);
     buildPanel();
     buildList();
     buildMenus();
+    connectScheduler();
     load();
 }
 
@@ -193,6 +197,10 @@ void fFileDownload::buildPanel() {
     Command1 = new QPushButton(QStringLiteral("网页登录"), Picture3);
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setCheckable(true);
+    RunningIndicator = new QLabel(QStringLiteral("正在下载..."), Picture3);
+    RunningIndicator->setObjectName(QStringLiteral("RunningIndicator"));
+    RunningIndicator->setStyleSheet(QStringLiteral("color: rgb(200, 0, 0); font-weight: bold;"));
+    RunningIndicator->hide();
     auto* label4 = new QLabel(QStringLiteral("下载列表："), Picture3);
     Label1 = new QLabel(QStringLiteral("0条"), Picture3);
     Label1->setObjectName(QStringLiteral("Label1"));
@@ -228,6 +236,8 @@ void fFileDownload::buildPanel() {
     row3->addWidget(Command31);
     row3->addSpacing(16);
     row3->addWidget(Command1);
+    row3->addSpacing(16);
+    row3->addWidget(RunningIndicator);
     row3->addStretch(1);
     row3->addWidget(label4);
     row3->addWidget(Label1);
@@ -311,13 +321,41 @@ void fFileDownload::buildList() {
             Panel[2]->setText(title);
     });
 
-    Timer_Down = new QTimer(this);
-    Timer_Down->setObjectName(QStringLiteral("Timer_Down"));
-    Timer_Down->setInterval(1000);
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(1000);
-    connect(Timer1, &QTimer::timeout, this, &fFileDownload::ShowTaskCounts);
+    Timer_Down = &scheduler->tickTimer();
+    Timer1 = &scheduler->supervisorTimer();
+}
+
+void fFileDownload::connectScheduler() {
+    SchedulerHooks& h = scheduler->hooks;
+    h.panel2 = [this](const QString& t) { Panel[1]->setText(t); };
+    h.panel3 = [this](const QString& t) { Panel[2]->setText(t); };
+    h.panel4 = [this](const QString& t) { Panel[3]->setText(t); };
+    h.locate = [this](int row) { ListView3->scrollTo(tasks.index(row - 1, 0)); };
+    h.runningIndicator = [this](bool on) { RunningIndicator->setVisible(on); };
+    h.startMenuEnabled = [this](bool on) { action(QStringLiteral("menu下载全部"))->setEnabled(on); };
+    h.autoOptionsCleared = [this] {
+        Check3->setChecked(false);
+        Check4->setChecked(false);
+    };
+    h.playSound = [](int sound) { PlayNotifySound(sound); };
+
+    SchedulerSettings& s = scheduler->settings;
+    connect(Combo1, &QComboBox::currentIndexChanged, this, [&s](int i) { s.threads = i + 1; });
+    connect(Combo2, &QComboBox::currentIndexChanged, this, [&s](int i) { s.intervalSeconds = std::max(0, i); });
+    for (QRadioButton* option : {Option1, Option2, Option3})
+        connect(option, &QRadioButton::toggled, this, [this, &s] { s.policy = SelectedPolicy(); });
+    connect(Check3, &QCheckBox::toggled, this, [&s](bool on) { s.autoRequeue = on; });
+    connect(Combo4, &QComboBox::currentIndexChanged, this, [&s](int i) { s.autoRequeueKind = std::max(0, i); });
+    connect(Check4, &QCheckBox::toggled, this, [&s](bool on) { s.autoStart = on; });
+    connect(Check5, &QCheckBox::toggled, this, [&s](bool on) { s.stopAfterProblems = on; });
+    connect(Check6, &QCheckBox::toggled, this, [&s](bool on) { s.sound = on; });
+    connect(action(QStringLiteral("menu自动定位到下载项")), &QAction::toggled, this,
+            [&s](bool on) { s.autoLocate = on; });
+
+    connect(Command4, &QPushButton::clicked, scheduler, &DownloadScheduler::Start);
+    connect(Command31, &QPushButton::clicked, scheduler, &DownloadScheduler::Stop);
+    connect(action(QStringLiteral("menu下载全部")), &QAction::triggered, scheduler, &DownloadScheduler::Start);
+    connect(action(QStringLiteral("menu停止下载")), &QAction::triggered, scheduler, &DownloadScheduler::Stop);
 }
 
 QAction* fFileDownload::addItem(QMenu* menu, const QString& caption, const QString& name) {
@@ -463,7 +501,9 @@ void fFileDownload::load() {
     Combo2->setCurrentIndex(0);
     Web1->browser()->setSilent(true);
     Web1->browser()->Navigate(QStringLiteral("about:blank"));
-    Timer1->start();
+    scheduler->settings.threads = Combo1->currentIndex() + 1;
+    scheduler->settings.policy = SelectedPolicy();
+    scheduler->startSupervisor();
     ShowTaskCounts();
 }
 
@@ -748,9 +788,9 @@ void fFileDownload::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    Timer1->stop();
-    Timer_Down->stop();
-    activity = DownloadActivity{};
+    scheduler->stopSupervisor();
+    scheduler->Stop();
+    scheduler->transfer().Cancel();
     SaveFormGeometry(*this, context_.store);
     context_.store.setInteger(SettingKeys::ThreadIndex(), Combo1->currentIndex());
     event->accept();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "download/download_activity.h"
+#include "download/scheduler.h"
 #include "download/task_list.h"
 
 #include <QMainWindow>
@@ -9,6 +10,7 @@
 
 struct AppContext;
 class BrowserView;
+class DownloadSession;
 class Prompter;
 class QAction;
 class QCheckBox;
@@ -27,6 +29,10 @@ class QTimer;
 class fFileDownload : public QMainWindow {
     Q_OBJECT
 
+    // First, so the engine below can be handed the prompter.
+    std::unique_ptr<Prompter> ownPrompter_;
+    Prompter* prompter_;
+
 public:
     fFileDownload(AppContext& context, Prompter* prompter);
     ~fFileDownload() override;
@@ -37,7 +43,10 @@ public:
     static fFileDownload* Show(AppContext& context);
 
     TaskListModel tasks;
-    DownloadActivity activity;
+    DownloadSession* session;
+    DownloadScheduler* scheduler;
+    // What the engine is doing (the scheduler keeps it).
+    DownloadActivity& activity;
 
     QFrame* Picture3;
     QLabel* Label7;         // "下载方式：n"
@@ -56,6 +65,7 @@ public:
     QPushButton* Command31; // "停止下载"
     QPushButton* Command1;  // "网页登录"
     QLabel* Label1;         // "n条"
+    QLabel* RunningIndicator;
     QStackedWidget* listArea;
     QTableView* ListView3;
     QWidget* PicWebBK;
@@ -63,8 +73,8 @@ public:
     QStatusBar* StatusBar1;
     QLabel* Panel[4];
     bool WebPageLoading = false; // the login pane's browser is loading a page
-    QTimer* Timer_Down; // scheduler tick
-    QTimer* Timer1;     // supervisor
+    QTimer* Timer_Down; // scheduler tick (the scheduler's)
+    QTimer* Timer1;     // supervisor (the scheduler's)
 
     QMenu* menu下载;
     QAction* action(const QString& objectName) const;
@@ -130,6 +140,7 @@ private:
     void buildPanel();
     void buildList();
     void buildMenus();
+    void connectScheduler();
     void load();
     QAction* addItem(QMenu* menu, const QString& caption, const QString& name);
     // False, with the message, while downloads run.
@@ -137,7 +148,5 @@ private:
     void showCount();
 
     AppContext& context_;
-    std::unique_ptr<Prompter> ownPrompter_;
-    Prompter* prompter_;
     Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
 };

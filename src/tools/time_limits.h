@@ -18,6 +18,17 @@ inline constexpr milliseconds NextPageLoad{60000};
 // Pause after a next result page loaded, so its scripts can finish.
 inline constexpr milliseconds NextPageSettle{5000};
 
+// Response headers of a one-at-a-time transfer must arrive within this time.
+inline constexpr milliseconds HeaderWait{30000};
+// A transfer that receives nothing for this long fails.
+inline constexpr milliseconds StallLimit{300000};
+// The scheduler's tick, the supervisor's tick and a downloader's stall check.
+inline constexpr milliseconds SchedulerTick{1000};
+inline constexpr milliseconds SupervisorTick{1000};
+inline constexpr milliseconds StallCheck{1000};
+// Progress written into a row at most this often (the transfer itself is not slowed).
+inline constexpr milliseconds ProgressRefresh{200};
+
 // Multiplies every limit by factor (tests use small factors); 1 by default.
 void SetScale(double factor);
 double Scale();

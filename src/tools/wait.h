@@ -19,13 +19,13 @@ signals:
 };
 } // namespace WaitDetail
 
-// Resumes when source emits signal, when source is destroyed, or after timeout,
-// whichever comes first. Whoever waits re-checks its own conditions afterwards.
-template <typename Source, typename Signal>
-QCoro::Task<void> WaitForSignal(Source* source, Signal signal, std::chrono::milliseconds timeout) {
+// Resumes when source emits any of signals, when source is destroyed, or after
+// timeout, whichever comes first. Whoever waits re-checks its own conditions afterwards.
+template <typename Source, typename... Signals>
+QCoro::Task<void> WaitForSignals(Source* source, std::chrono::milliseconds timeout, Signals... signalList) {
     WaitDetail::Waker waker;
     if (source) {
-        QObject::connect(source, signal, &waker, &WaitDetail::Waker::wake);
+        (QObject::connect(source, signalList, &waker, &WaitDetail::Waker::wake), ...);
         QObject::connect(source, &QObject::destroyed, &waker, &WaitDetail::Waker::wake);
     }
     QTimer timer;
@@ -33,4 +33,9 @@ QCoro::Task<void> WaitForSignal(Source* source, Signal signal, std::chrono::mill
     QObject::connect(&timer, &QTimer::timeout, &waker, &WaitDetail::Waker::wake);
     timer.start(std::max(timeout, std::chrono::milliseconds(0)));
     co_await qCoro(&waker, &WaitDetail::Waker::woke);
+}
+
+template <typename Source, typename Signal>
+QCoro::Task<void> WaitForSignal(Source* source, Signal signal, std::chrono::milliseconds timeout) {
+    return WaitForSignals(source, timeout, signal);
 }
