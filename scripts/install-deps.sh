@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev-tools
   qt6-webengine-dev qt6-webengine-dev-tools
   qt6-multimedia-dev qt6-image-formats-plugins
-  qcoro-qt6-dev libgl-dev libglx-dev
+  qcoro-qt6-dev libgl-dev libglx-dev zlib1g-dev
   dbus xvfb xauth
   python3 zip
   fonts-wqy-microhei

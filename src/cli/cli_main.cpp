@@ -43,6 +43,7 @@ int main(int argc, char* argv[]) {
     const std::map<QString, CliCommand> commands = {
         {QStringLiteral("detect"), &RunDetectCommand},
         {QStringLiteral("parse"), &RunParseCommand},
+        {QStringLiteral("download"), &RunDownloadCommand},
     };
     if (args.isEmpty() || args.first() == u"--help" || args.first() == u"-h") {
         std::fputs(Usage, args.isEmpty() ? stderr : stdout);

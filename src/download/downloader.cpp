@@ -86,6 +86,12 @@ void Downloader::stop() {
 void Downloader::fail(const QString& message) {
     const QString path = savePath_;
     stop();
+    // A placeholder left behind would pass for a downloaded file (and be skipped next time).
+    QFile placeholder(path);
+    if (placeholder.size() == 2 && placeholder.open(QIODevice::ReadOnly) && placeholder.readAll() == QByteArray("\x01\x00", 2)) {
+        placeholder.close();
+        placeholder.remove();
+    }
     emit DownloadError(index_, message, path);
 }
 
@@ -103,6 +109,8 @@ void Downloader::onProgress(qint64 received, qint64 total) {
     bytesRead_ = received;
     if (total < 1 || (reply_ && IsEncoded(reply_)))
         return; // no usable total: the completion decides
+    if (reply_ && reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() >= 400)
+        return; // an error page is no progress of the file
     bytesMax_ = total;
     // The first report goes out at once (the size rule acts on it); later ones are thinned out.
     if (sinceReport_.isValid() && sinceReport_.elapsed() < TimeLimits::ProgressRefresh.count() &&

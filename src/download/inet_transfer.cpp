@@ -126,8 +126,8 @@ QCoro::Task<bool> InetTransfer::Inet下载文件(int row) {
         finish(TaskState::Failed);
     } else if (status >= 400) {
         // An error page is not the file: nothing is saved.
+        show3(StateText(11, status, reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString()));
         reply->abort();
-        tasks_.setCell(row, TaskListModel::PercentColumn, QStringLiteral("HTTP %1").arg(status));
         finish(TaskState::Failed);
     } else if (size > 0 && double(size) / 1024.0 / 1024.0 > options_.MaxFileSizeMB) {
         reply->abort();

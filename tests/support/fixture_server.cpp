@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
+
+#include <zlib.h>
 #include <QUrl>
 
 namespace {
@@ -126,7 +128,7 @@ void FixtureServer::serve(QTcpSocket* socket, const Request& request) {
         handler != routes_.constEnd() ? (*handler)(request) : staticFile(request);
     if (response.delayMs > 0) {
         QPointer<QTcpSocket> guard = socket;
-        QTimer::singleShot(response.delayMs, this, [guard, request, response] {
+        QTimer::singleShot(response.delayMs, this, [this, guard, request, response] {
             if (guard)
                 write(guard, request, response);
         });
@@ -135,19 +137,150 @@ void FixtureServer::serve(QTcpSocket* socket, const Request& request) {
     write(socket, request, response);
 }
 
-void FixtureServer::write(QTcpSocket* socket, const Request& request, const Response& response) {
+namespace {
+
+QByteArray Gzip(const QByteArray& data) {
+    // qCompress gives zlib (a 4-byte length, then a zlib stream); gzip wants a raw
+    // deflate stream between its own header and trailer.
+    const QByteArray zlib = qCompress(data, 6).mid(4);
+    const QByteArray deflate = zlib.mid(2, zlib.size() - 6);
+    QByteArray out("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\xff", 10);
+    out += deflate;
+    const quint32 crc = quint32(crc32(0L, reinterpret_cast<const Bytef*>(data.constData()), uInt(data.size())));
+    const quint32 size = quint32(data.size());
+    for (quint32 v : {crc, size}) {
+        for (int i = 0; i < 4; ++i)
+            out += char((v >> (8 * i)) & 0xFF);
+    }
+    return out;
+}
+
+// Sends one response body according to its fault settings, a piece at a time,
+// so big files never sit in memory.
+class Sender : public QObject {
+public:
+    Sender(QTcpSocket* socket, FixtureServer::Response response, qint64 length, bool head)
+        : QObject(socket)
+        , socket_(socket)
+        , r_(std::move(response))
+        , length_(length)
+        , head_(head) {
+        if (!r_.bodyFile.isEmpty()) {
+            file_.setFileName(r_.bodyFile);
+            file_.open(QIODevice::ReadOnly);
+        }
+        connect(socket_, &QTcpSocket::bytesWritten, this, [this] { pump(); });
+        connect(&drip_, &QTimer::timeout, this, [this] { pump(); });
+        drip_.setSingleShot(true);
+    }
+
+    void start() {
+        if (head_) {
+            finish();
+            return;
+        }
+        pump();
+    }
+
+private:
+    QByteArray nextPiece(qint64 max) {
+        if (file_.isOpen())
+            return file_.read(max);
+        const QByteArray piece = r_.body.mid(offset_, max);
+        return piece;
+    }
+
+    void pump() {
+        if (done_ || !socket_)
+            return;
+        while (socket_->bytesToWrite() < 1024 * 1024) {
+            qint64 want = 256 * 1024;
+            if (r_.dripBytes > 0)
+                want = r_.dripBytes;
+            if (r_.cutAfter >= 0)
+                want = std::min(want, r_.cutAfter - offset_);
+            if (r_.stallAfter >= 0)
+                want = std::min(want, r_.stallAfter - offset_);
+            want = std::min(want, length_ - offset_);
+            if (want <= 0)
+                break;
+            const QByteArray piece = nextPiece(want);
+            if (piece.isEmpty())
+                break;
+            offset_ += piece.size();
+            if (r_.chunked)
+                socket_->write(QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n");
+            else
+                socket_->write(piece);
+            if (r_.dripBytes > 0 && offset_ < length_) {
+                drip_.start(r_.dripDelayMs);
+                return;
+            }
+        }
+        if (r_.stallAfter >= 0 && offset_ >= r_.stallAfter) {
+            done_ = true; // keep the connection open, send nothing more
+            return;
+        }
+        if (r_.cutAfter >= 0 && offset_ >= r_.cutAfter) {
+            done_ = true;
+            if (r_.resetAtCut)
+                socket_->abort();
+            else
+                socket_->disconnectFromHost();
+            return;
+        }
+        if (offset_ >= length_ && socket_->bytesToWrite() == 0)
+            finish();
+        else if (offset_ >= length_)
+            connect(socket_, &QTcpSocket::bytesWritten, this, [this] {
+                if (socket_->bytesToWrite() == 0)
+                    finish();
+            });
+    }
+
+    void finish() {
+        if (done_)
+            return;
+        done_ = true;
+        if (r_.chunked && !head_)
+            socket_->write("0\r\n\r\n");
+        socket_->disconnectFromHost();
+    }
+
+    QPointer<QTcpSocket> socket_;
+    FixtureServer::Response r_;
+    QFile file_;
+    QTimer drip_;
+    qint64 length_;
+    qint64 offset_ = 0;
+    bool head_;
+    bool done_ = false;
+};
+
+} // namespace
+
+void FixtureServer::write(QTcpSocket* socket, const Request& request, const Response& given) {
+    Response response = given;
+    if (response.gzip) {
+        response.body = Gzip(response.body);
+        response.headers.append(qMakePair(QByteArray("Content-Encoding"), QByteArray("gzip")));
+    }
+    const qint64 length = response.bodyFile.isEmpty() ? response.body.size() : QFileInfo(response.bodyFile).size();
     QByteArray out = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' +
                      ReasonPhrase(response.status) + "\r\n";
     out += "Content-Type: " + response.contentType + "\r\n";
-    out += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
+    if (response.chunked)
+        out += "Transfer-Encoding: chunked\r\n";
+    else if (response.sendLength)
+        out += "Content-Length: " +
+               QByteArray::number(response.announcedLength >= 0 ? response.announcedLength : length) + "\r\n";
     out += "Connection: close\r\n";
     for (const auto& header : response.headers)
         out += header.first + ": " + header.second + "\r\n";
     out += "\r\n";
-    if (request.method != "HEAD")
-        out += response.body;
     socket->write(out);
-    socket->disconnectFromHost();
+    auto* sender = new Sender(socket, response, length, request.method == "HEAD");
+    sender->start();
 }
 
 FixtureServer::Response FixtureServer::staticFile(const Request& request) const {

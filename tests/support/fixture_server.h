@@ -28,6 +28,18 @@ public:
         QByteArray body;
         QList<QPair<QByteArray, QByteArray>> headers;
         int delayMs = 0; // answer only after this long
+
+        // Faults and transfer forms, for the download tests.
+        QString bodyFile;            // stream this file instead of body (big files)
+        bool sendLength = true;      // Content-Length header
+        qint64 announcedLength = -1; // announce this length instead of the real one
+        qint64 cutAfter = -1;        // stop sending after this many body bytes ...
+        bool resetAtCut = false;     // ... and reset the connection instead of closing it
+        qint64 stallAfter = -1;      // send this many body bytes, then nothing, connection open
+        int dripBytes = 0;           // send the body this many bytes at a time ...
+        int dripDelayMs = 0;         // ... with this pause between them
+        bool chunked = false;        // Transfer-Encoding: chunked
+        bool gzip = false;           // Content-Encoding: gzip (body compressed here)
     };
     using Handler = std::function<Response(const Request&)>;
 
@@ -55,7 +67,7 @@ public:
 private:
     void onConnection();
     void serve(class QTcpSocket* socket, const Request& request);
-    static void write(QTcpSocket* socket, const Request& request, const Response& response);
+    void write(QTcpSocket* socket, const Request& request, const Response& response);
     QTcpServer server_;
     QString root_;
     QHash<QString, Handler> routes_;

@@ -1,0 +1,98 @@
+#include "cli/cli_command.h"
+
+#include "download/download_session.h"
+#include "download/scheduler.h"
+#include "download/task_list.h"
+#include "download/save_names.h"
+#include "search/address_names.h"
+#include "settings/settings_keys.h"
+#include "settings/shared_options.h"
+#include "tools/prompter.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+
+namespace {
+
+// Messages go to standard error; every question is answered No.
+class StderrPrompter : public Prompter {
+public:
+    void message(const QString& text, Icon, const QString&) override {
+        PrintTo(stderr, QStringLiteral("quillmarsh-cli: ") + text + u'\n');
+    }
+    bool askYesNo(const QString&, const QString&) override { return false; }
+    std::optional<QString> inputText(const QString&, const QString&, const QString&) override {
+        return std::nullopt;
+    }
+    QString openFileName(const QString&, const QString&, const QString&) override { return {}; }
+    QString saveFileName(const QString&, const QString&, const QString&) override { return {}; }
+    QString folderName(const QString&, const QString&) override { return {}; }
+};
+
+} // namespace
+
+// quillmarsh-cli download [--method 1|2] [--threads N] [--dir D] [--policy P] [--max-mb X] URL...
+int RunDownloadCommand(const QStringList& arguments) {
+    QCommandLineParser parser;
+    const QCommandLineOption method(QStringLiteral("method"), QStringLiteral("1 or 2"), QStringLiteral("M"),
+                                    QStringLiteral("2"));
+    const QCommandLineOption threads(QStringLiteral("threads"), QStringLiteral("1 to 6"), QStringLiteral("N"),
+                                     QStringLiteral("3"));
+    const QCommandLineOption dir(QStringLiteral("dir"), QStringLiteral("folder"), QStringLiteral("D"),
+                                 QDir::currentPath());
+    const QCommandLineOption policy(QStringLiteral("policy"), QStringLiteral("跳过, 覆盖 or 重命名"),
+                                    QStringLiteral("P"), DuplicateNamePolicies::Rename);
+    const QCommandLineOption maxMb(QStringLiteral("max-mb"), QStringLiteral("largest file, MB"),
+                                   QStringLiteral("X"), QStringLiteral("10"));
+    parser.addOptions({method, threads, dir, policy, maxMb});
+    if (!parser.parse(QStringList{QStringLiteral("download")} + arguments) || parser.positionalArguments().isEmpty()) {
+        PrintTo(stderr, QStringLiteral("Usage: quillmarsh-cli download [--method 1|2] [--threads N] [--dir D] "
+                                       "[--policy 跳过|覆盖|重命名] [--max-mb X] URL...\n"));
+        return 2;
+    }
+    bool ok = false;
+    const int methodValue = parser.value(method).toInt(&ok);
+    const int threadValue = parser.value(threads).toInt();
+    const double maxValue = parser.value(maxMb).toDouble();
+    const QString policyValue = parser.value(policy);
+    if (!ok || (methodValue != 1 && methodValue != 2) || threadValue < 1 || threadValue > 6 || maxValue <= 0 ||
+        (policyValue != DuplicateNamePolicies::Skip && policyValue != DuplicateNamePolicies::Overwrite &&
+         policyValue != DuplicateNamePolicies::Rename)) {
+        PrintTo(stderr, QStringLiteral("quillmarsh-cli: bad option value\n"));
+        return 2;
+    }
+
+    SharedOptions options;
+    options.DownloadMethod = qint16(methodValue);
+    options.MaxFileSizeMB = maxValue;
+    StderrPrompter prompter;
+    DownloadSession session(nullptr);
+    TaskListModel tasks;
+    const QString folder = WithTrailingSlash(QDir(parser.value(dir)).absolutePath());
+    for (const QString& url : parser.positionalArguments()) {
+        QString name = SanitizeFileName(FileNameFromAddress(url, true));
+        if (name.isEmpty())
+            name = QStringLiteral("download");
+        tasks.appendTask(url, name, QStringLiteral("pdf"), folder);
+    }
+
+    DownloadScheduler scheduler(tasks, options, session, prompter);
+    scheduler.settings.threads = threadValue;
+    scheduler.settings.policy = policyValue;
+    scheduler.hooks.panel4 = [](const QString& counts) { PrintTo(stderr, u'\r' + counts + QStringLiteral("   ")); };
+    QObject::connect(&scheduler, &DownloadScheduler::runEnded, qApp, [] { QCoreApplication::exit(0); });
+    scheduler.startSupervisor();
+    scheduler.Start();
+    QCoreApplication::exec();
+    PrintTo(stderr, QStringLiteral("\n"));
+
+    bool anyFailed = false;
+    for (int row = 1; row <= tasks.count(); ++row) {
+        const DownloadTask& t = tasks.task(row);
+        anyFailed = anyFailed || t.state == TaskState::Failed;
+        PrintTo(stdout, TaskStateWord(t.state) + u'\t' + t.size + u'\t' + t.percent + u'\t' + t.type + u'\t' +
+                            t.filePath() + u'\n');
+    }
+    return anyFailed ? 1 : 0;
+}
