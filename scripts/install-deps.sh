@@ -10,7 +10,7 @@ packages=(
   qt6-multimedia-dev qt6-image-formats-plugins
   qcoro-qt6-dev libgl-dev libglx-dev zlib1g-dev
   dbus xvfb xauth
-  python3 zip
+  python3 zip openssl
   fonts-wqy-microhei
 )
 

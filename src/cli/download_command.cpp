@@ -1,9 +1,9 @@
 #include "cli/cli_command.h"
 
 #include "download/download_session.h"
+#include "download/save_names.h"
 #include "download/scheduler.h"
 #include "download/task_list.h"
-#include "download/save_names.h"
 #include "search/address_names.h"
 #include "settings/settings_keys.h"
 #include "settings/shared_options.h"
@@ -35,20 +35,23 @@ public:
 // quillmarsh-cli download [--method 1|2] [--threads N] [--dir D] [--policy P] [--max-mb X] URL...
 int RunDownloadCommand(const QStringList& arguments) {
     QCommandLineParser parser;
-    const QCommandLineOption method(QStringLiteral("method"), QStringLiteral("1 or 2"), QStringLiteral("M"),
-                                    QStringLiteral("2"));
-    const QCommandLineOption threads(QStringLiteral("threads"), QStringLiteral("1 to 6"), QStringLiteral("N"),
-                                     QStringLiteral("3"));
-    const QCommandLineOption dir(QStringLiteral("dir"), QStringLiteral("folder"), QStringLiteral("D"),
-                                 QDir::currentPath());
-    const QCommandLineOption policy(QStringLiteral("policy"), QStringLiteral("跳过, 覆盖 or 重命名"),
-                                    QStringLiteral("P"), DuplicateNamePolicies::Rename);
+    const QCommandLineOption method(QStringLiteral("method"), QStringLiteral("1 or 2"),
+                                    QStringLiteral("M"), QStringLiteral("2"));
+    const QCommandLineOption threads(QStringLiteral("threads"), QStringLiteral("1 to 6"),
+                                     QStringLiteral("N"), QStringLiteral("3"));
+    const QCommandLineOption dir(QStringLiteral("dir"), QStringLiteral("folder"),
+                                 QStringLiteral("D"), QDir::currentPath());
+    const QCommandLineOption policy(QStringLiteral("policy"),
+                                    QStringLiteral("跳过, 覆盖 or 重命名"), QStringLiteral("P"),
+                                    DuplicateNamePolicies::Rename);
     const QCommandLineOption maxMb(QStringLiteral("max-mb"), QStringLiteral("largest file, MB"),
                                    QStringLiteral("X"), QStringLiteral("10"));
     parser.addOptions({method, threads, dir, policy, maxMb});
-    if (!parser.parse(QStringList{QStringLiteral("download")} + arguments) || parser.positionalArguments().isEmpty()) {
-        PrintTo(stderr, QStringLiteral("Usage: quillmarsh-cli download [--method 1|2] [--threads N] [--dir D] "
-                                       "[--policy 跳过|覆盖|重命名] [--max-mb X] URL...\n"));
+    if (!parser.parse(QStringList{QStringLiteral("download")} + arguments) ||
+        parser.positionalArguments().isEmpty()) {
+        PrintTo(stderr, QStringLiteral(
+                            "Usage: quillmarsh-cli download [--method 1|2] [--threads N] [--dir D] "
+                            "[--policy 跳过|覆盖|重命名] [--max-mb X] URL...\n"));
         return 2;
     }
     bool ok = false;
@@ -56,8 +59,10 @@ int RunDownloadCommand(const QStringList& arguments) {
     const int threadValue = parser.value(threads).toInt();
     const double maxValue = parser.value(maxMb).toDouble();
     const QString policyValue = parser.value(policy);
-    if (!ok || (methodValue != 1 && methodValue != 2) || threadValue < 1 || threadValue > 6 || maxValue <= 0 ||
-        (policyValue != DuplicateNamePolicies::Skip && policyValue != DuplicateNamePolicies::Overwrite &&
+    if (!ok || (methodValue != 1 && methodValue != 2) || threadValue < 1 || threadValue > 6 ||
+        maxValue <= 0 ||
+        (policyValue != DuplicateNamePolicies::Skip &&
+         policyValue != DuplicateNamePolicies::Overwrite &&
          policyValue != DuplicateNamePolicies::Rename)) {
         PrintTo(stderr, QStringLiteral("quillmarsh-cli: bad option value\n"));
         return 2;
@@ -80,8 +85,11 @@ int RunDownloadCommand(const QStringList& arguments) {
     DownloadScheduler scheduler(tasks, options, session, prompter);
     scheduler.settings.threads = threadValue;
     scheduler.settings.policy = policyValue;
-    scheduler.hooks.panel4 = [](const QString& counts) { PrintTo(stderr, u'\r' + counts + QStringLiteral("   ")); };
-    QObject::connect(&scheduler, &DownloadScheduler::runEnded, qApp, [] { QCoreApplication::exit(0); });
+    scheduler.hooks.panel4 = [](const QString& counts) {
+        PrintTo(stderr, u'\r' + counts + QStringLiteral("   "));
+    };
+    QObject::connect(&scheduler, &DownloadScheduler::runEnded, qApp,
+                     [] { QCoreApplication::exit(0); });
     scheduler.startSupervisor();
     scheduler.Start();
     QCoreApplication::exec();
@@ -91,8 +99,8 @@ int RunDownloadCommand(const QStringList& arguments) {
     for (int row = 1; row <= tasks.count(); ++row) {
         const DownloadTask& t = tasks.task(row);
         anyFailed = anyFailed || t.state == TaskState::Failed;
-        PrintTo(stdout, TaskStateWord(t.state) + u'\t' + t.size + u'\t' + t.percent + u'\t' + t.type + u'\t' +
-                            t.filePath() + u'\n');
+        PrintTo(stdout, TaskStateWord(t.state) + u'\t' + t.size + u'\t' + t.percent + u'\t' +
+                            t.type + u'\t' + t.filePath() + u'\n');
     }
     return anyFailed ? 1 : 0;
 }

@@ -40,7 +40,8 @@ void DownloadSession::setProxy(bool enabled, const QString& address, const QStri
 QNetworkRequest DownloadSession::request(const QUrl& url) const {
     QNetworkRequest request(url);
     request.setMaximumRedirectsAllowed(MaxDownloadRedirects);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
+                         QNetworkRequest::AlwaysNetwork);
     if (!userAgent_.isEmpty())
         request.setHeader(QNetworkRequest::UserAgentHeader, userAgent_);
     return request;

@@ -332,7 +332,9 @@ void fFileDownload::connectScheduler() {
     h.panel4 = [this](const QString& t) { Panel[3]->setText(t); };
     h.locate = [this](int row) { ListView3->scrollTo(tasks.index(row - 1, 0)); };
     h.runningIndicator = [this](bool on) { RunningIndicator->setVisible(on); };
-    h.startMenuEnabled = [this](bool on) { action(QStringLiteral("menu下载全部"))->setEnabled(on); };
+    h.startMenuEnabled = [this](bool on) {
+        action(QStringLiteral("menu下载全部"))->setEnabled(on);
+    };
     h.autoOptionsCleared = [this] {
         Check3->setChecked(false);
         Check4->setChecked(false);
@@ -341,11 +343,13 @@ void fFileDownload::connectScheduler() {
 
     SchedulerSettings& s = scheduler->settings;
     connect(Combo1, &QComboBox::currentIndexChanged, this, [&s](int i) { s.threads = i + 1; });
-    connect(Combo2, &QComboBox::currentIndexChanged, this, [&s](int i) { s.intervalSeconds = std::max(0, i); });
+    connect(Combo2, &QComboBox::currentIndexChanged, this,
+            [&s](int i) { s.intervalSeconds = std::max(0, i); });
     for (QRadioButton* option : {Option1, Option2, Option3})
         connect(option, &QRadioButton::toggled, this, [this, &s] { s.policy = SelectedPolicy(); });
     connect(Check3, &QCheckBox::toggled, this, [&s](bool on) { s.autoRequeue = on; });
-    connect(Combo4, &QComboBox::currentIndexChanged, this, [&s](int i) { s.autoRequeueKind = std::max(0, i); });
+    connect(Combo4, &QComboBox::currentIndexChanged, this,
+            [&s](int i) { s.autoRequeueKind = std::max(0, i); });
     connect(Check4, &QCheckBox::toggled, this, [&s](bool on) { s.autoStart = on; });
     connect(Check5, &QCheckBox::toggled, this, [&s](bool on) { s.stopAfterProblems = on; });
     connect(Check6, &QCheckBox::toggled, this, [&s](bool on) { s.sound = on; });
@@ -354,8 +358,10 @@ void fFileDownload::connectScheduler() {
 
     connect(Command4, &QPushButton::clicked, scheduler, &DownloadScheduler::Start);
     connect(Command31, &QPushButton::clicked, scheduler, &DownloadScheduler::Stop);
-    connect(action(QStringLiteral("menu下载全部")), &QAction::triggered, scheduler, &DownloadScheduler::Start);
-    connect(action(QStringLiteral("menu停止下载")), &QAction::triggered, scheduler, &DownloadScheduler::Stop);
+    connect(action(QStringLiteral("menu下载全部")), &QAction::triggered, scheduler,
+            &DownloadScheduler::Start);
+    connect(action(QStringLiteral("menu停止下载")), &QAction::triggered, scheduler,
+            &DownloadScheduler::Stop);
 }
 
 QAction* fFileDownload::addItem(QMenu* menu, const QString& caption, const QString& name) {

@@ -73,8 +73,8 @@ public:
     QStatusBar* StatusBar1;
     QLabel* Panel[4];
     bool WebPageLoading = false; // the login pane's browser is loading a page
-    QTimer* Timer_Down; // scheduler tick (the scheduler's)
-    QTimer* Timer1;     // supervisor (the scheduler's)
+    QTimer* Timer_Down;          // scheduler tick (the scheduler's)
+    QTimer* Timer1;              // supervisor (the scheduler's)
 
     QMenu* menu下载;
     QAction* action(const QString& objectName) const;

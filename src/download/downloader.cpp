@@ -41,7 +41,8 @@ QString Downloader::PartPath(const QString& savePath) {
     return savePath + QStringLiteral(".part");
 }
 
-void Downloader::BeginDownload(const QString& url, const QString& savePath, const QString& referer) {
+void Downloader::BeginDownload(const QString& url, const QString& savePath,
+                               const QString& referer) {
     Q_UNUSED(referer); // parallel downloads send no referer of their own
     savePath_ = savePath;
     ended_ = false;
@@ -58,7 +59,8 @@ void Downloader::BeginDownload(const QString& url, const QString& savePath, cons
         fail(QStringLiteral("无法下载"));
         return;
     }
-    const QString address = QString(url).replace(QStringLiteral("&amp;"), QStringLiteral("&")).trimmed();
+    const QString address =
+        QString(url).replace(QStringLiteral("&amp;"), QStringLiteral("&")).trimmed();
     reply_ = session_.direct().get(session_.request(QUrl(address)));
     connect(reply_, &QIODevice::readyRead, this, &Downloader::onReadyRead);
     connect(reply_, &QNetworkReply::downloadProgress, this, &Downloader::onProgress);
@@ -88,7 +90,8 @@ void Downloader::fail(const QString& message) {
     stop();
     // A placeholder left behind would pass for a downloaded file (and be skipped next time).
     QFile placeholder(path);
-    if (placeholder.size() == 2 && placeholder.open(QIODevice::ReadOnly) && placeholder.readAll() == QByteArray("\x01\x00", 2)) {
+    if (placeholder.size() == 2 && placeholder.open(QIODevice::ReadOnly) &&
+        placeholder.readAll() == QByteArray("\x01\x00", 2)) {
         placeholder.close();
         placeholder.remove();
     }

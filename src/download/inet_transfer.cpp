@@ -72,8 +72,14 @@ void InetTransfer::Cancel() {
 
 QCoro::Task<bool> InetTransfer::Inet下载文件(int row) {
     QPointer<InetTransfer> self = this;
-    const auto show2 = [this](const QString& t) { if (reports.panel2) reports.panel2(t); };
-    const auto show3 = [this](const QString& t) { if (reports.panel3) reports.panel3(t); };
+    const auto show2 = [this](const QString& t) {
+        if (reports.panel2)
+            reports.panel2(t);
+    };
+    const auto show3 = [this](const QString& t) {
+        if (reports.panel3)
+            reports.panel3(t);
+    };
     const QString url = tasks_.task(row).url;
     const QString referer = tasks_.task(row).referer;
 
@@ -88,10 +94,11 @@ QCoro::Task<bool> InetTransfer::Inet下载文件(int row) {
     reply->setParent(this);
     show3(StateText(3));
     connect(reply, &QNetworkReply::metaDataChanged, this, [show3] { show3(StateText(8)); });
-    connect(reply, &QNetworkReply::errorOccurred, this, [show3, reply](QNetworkReply::NetworkError code) {
-        if (code != QNetworkReply::OperationCanceledError)
-            show3(StateText(11, int(code), reply->errorString()));
-    });
+    connect(reply, &QNetworkReply::errorOccurred, this,
+            [show3, reply](QNetworkReply::NetworkError code) {
+                if (code != QNetworkReply::OperationCanceledError)
+                    show3(StateText(11, int(code), reply->errorString()));
+            });
 
     bool done = false;
     QFile file;
@@ -105,18 +112,21 @@ QCoro::Task<bool> InetTransfer::Inet下载文件(int row) {
     QElapsedTimer clock;
     clock.start();
     const milliseconds headerWait = TimeLimits::Scaled(TimeLimits::HeaderWait);
-    while (!reply->isFinished() && !reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
+    while (!reply->isFinished() &&
+           !reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) {
         const milliseconds left = headerWait - milliseconds(clock.elapsed());
         if (left <= milliseconds(0))
             break;
-        co_await WaitForSignals(reply, left, &QNetworkReply::metaDataChanged, &QNetworkReply::finished);
+        co_await WaitForSignals(reply, left, &QNetworkReply::metaDataChanged,
+                                &QNetworkReply::finished);
         if (!self)
             co_return false;
     }
 
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     bool ok = false;
-    const qint64 announced = TrimSpaces(QString::fromLatin1(reply->rawHeader("Content-Length"))).toLongLong(&ok);
+    const qint64 announced =
+        TrimSpaces(QString::fromLatin1(reply->rawHeader("Content-Length"))).toLongLong(&ok);
     const qint64 size = ok && announced > 0 ? announced : 0;
     const bool encoded = IsEncoded(reply);
 
@@ -126,7 +136,8 @@ QCoro::Task<bool> InetTransfer::Inet下载文件(int row) {
         finish(TaskState::Failed);
     } else if (status >= 400) {
         // An error page is not the file: nothing is saved.
-        show3(StateText(11, status, reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString()));
+        show3(StateText(11, status,
+                        reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString()));
         reply->abort();
         finish(TaskState::Failed);
     } else if (size > 0 && double(size) / 1024.0 / 1024.0 > options_.MaxFileSizeMB) {
@@ -137,7 +148,8 @@ QCoro::Task<bool> InetTransfer::Inet下载文件(int row) {
     } else {
         if (size > 0)
             tasks_.setCell(row, TaskListModel::SizeColumn, QString::number(size));
-        QString contentType = TrimSpaces(reply->header(QNetworkRequest::ContentTypeHeader).toString());
+        QString contentType =
+            TrimSpaces(reply->header(QNetworkRequest::ContentTypeHeader).toString());
         contentType = TrimSpaces(contentType.section(u';', 0, 0));
         const QString extension = MimeToExtension(contentType);
 
@@ -150,8 +162,10 @@ QCoro::Task<bool> InetTransfer::Inet下载文件(int row) {
             if (!extension.isEmpty() && !extension.contains(u'/'))
                 tasks_.setCell(row, TaskListModel::TypeColumn, extension);
             const DownloadTask& t = tasks_.task(row);
-            if ((policy ? policy() : DuplicateNamePolicies::Rename) == DuplicateNamePolicies::Rename) {
-                const SaveTarget target = 重命名保存路径(t.folder, t.name, t.type, DuplicateNamePolicies::Rename);
+            if ((policy ? policy() : DuplicateNamePolicies::Rename) ==
+                DuplicateNamePolicies::Rename) {
+                const SaveTarget target =
+                    重命名保存路径(t.folder, t.name, t.type, DuplicateNamePolicies::Rename);
                 tasks_.setCell(row, TaskListModel::NameColumn, target.name);
                 path = target.path;
             } else {
@@ -188,7 +202,7 @@ QCoro::Task<bool> InetTransfer::Inet下载文件(int row) {
         const milliseconds stall = TimeLimits::Scaled(TimeLimits::StallLimit);
         bool writeFailed = false;
         for (;;) {
-            const QByteArray bytes = reply->readAll();
+            const QByteArray bytes = reply->isOpen() ? reply->readAll() : QByteArray();
             if (!bytes.isEmpty()) {
                 if (file.write(bytes) != bytes.size()) {
                     writeFailed = true;
@@ -201,7 +215,8 @@ QCoro::Task<bool> InetTransfer::Inet下载文件(int row) {
             if (size > 0 && written != shown &&
                 (finished || sinceShown.elapsed() >= TimeLimits::ProgressRefresh.count())) {
                 tasks_.setCell(row, TaskListModel::ReceivedColumn, QString::number(written));
-                tasks_.setCell(row, TaskListModel::PercentColumn, Percent(std::min(written, size), size));
+                tasks_.setCell(row, TaskListModel::PercentColumn,
+                               Percent(std::min(written, size), size));
                 shown = written;
                 sinceShown.start();
             }
@@ -210,14 +225,15 @@ QCoro::Task<bool> InetTransfer::Inet下载文件(int row) {
             const milliseconds left = stall - milliseconds(sinceGrowth.elapsed());
             if (left <= milliseconds(0))
                 break;
-            co_await WaitForSignals(reply, std::min(left, milliseconds(TimeLimits::ProgressRefresh)),
+            co_await WaitForSignals(reply,
+                                    std::min(left, milliseconds(TimeLimits::ProgressRefresh)),
                                     &QIODevice::readyRead, &QNetworkReply::finished);
             if (!self)
                 co_return false;
         }
         file.close();
-        const bool complete = reply->isFinished() && reply->error() == QNetworkReply::NoError && !writeFailed &&
-                              (size == 0 || encoded || written >= size);
+        const bool complete = reply->isFinished() && reply->error() == QNetworkReply::NoError &&
+                              !writeFailed && (size == 0 || encoded || written >= size);
         const bool cancelled = !complete && !activity_.busy;
         if (!reply->isFinished())
             reply->abort();

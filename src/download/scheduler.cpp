@@ -21,8 +21,8 @@ constexpr int SoundFailed = 103;
 constexpr int ProblemLimit = 5;
 } // namespace
 
-DownloadScheduler::DownloadScheduler(TaskListModel& tasks, SharedOptions& options, DownloadSession& session,
-                                     Prompter& prompter, QObject* parent)
+DownloadScheduler::DownloadScheduler(TaskListModel& tasks, SharedOptions& options,
+                                     DownloadSession& session, Prompter& prompter, QObject* parent)
     : QObject(parent)
     , tasks_(tasks)
     , options_(options)
@@ -31,8 +31,14 @@ DownloadScheduler::DownloadScheduler(TaskListModel& tasks, SharedOptions& option
     , inet_(new InetTransfer(tasks, options, session, activity, prompter, this))
     , lastFinish_(QDateTime::currentDateTime()) {
     inet_->policy = [this] { return settings.policy; };
-    inet_->reports.panel2 = [this](const QString& t) { if (hooks.panel2) hooks.panel2(t); };
-    inet_->reports.panel3 = [this](const QString& t) { if (hooks.panel3) hooks.panel3(t); };
+    inet_->reports.panel2 = [this](const QString& t) {
+        if (hooks.panel2)
+            hooks.panel2(t);
+    };
+    inet_->reports.panel3 = [this](const QString& t) {
+        if (hooks.panel3)
+            hooks.panel3(t);
+    };
     tick_.setObjectName(QStringLiteral("Timer_Down"));
     supervisor_.setObjectName(QStringLiteral("Timer1"));
     tick_.setInterval(TimeLimits::Scaled(TimeLimits::SchedulerTick));
@@ -305,7 +311,8 @@ void DownloadScheduler::supervise() {
             tasks_.RequeueWebPageTasks();
         setScheduling(true);
     }
-    if (settings.stopAfterProblems && tick_.isActive() && tasks_.CountProblemTasks() >= ProblemLimit) {
+    if (settings.stopAfterProblems && tick_.isActive() &&
+        tasks_.CountProblemTasks() >= ProblemLimit) {
         setScheduling(false);
         if (settings.sound && hooks.playSound)
             hooks.playSound(SoundRunEnded);

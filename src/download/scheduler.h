@@ -21,12 +21,12 @@ struct SharedOptions;
 
 // The run options of the download window's panel.
 struct SchedulerSettings {
-    int threads = 3;            // parallel downloads, 1 to 6
-    int intervalSeconds = 0;    // pause between the last finish and the next start
+    int threads = 3;         // parallel downloads, 1 to 6
+    int intervalSeconds = 0; // pause between the last finish and the next start
     QString policy = QStringLiteral("重命名");
-    bool autoStart = false;     // start whenever tasks are pending
-    bool autoRequeue = false;   // re-download failed / web-page tasks while the run is off
-    int autoRequeueKind = 0;    // 0 failed, 1 web pages, 2 both
+    bool autoStart = false;   // start whenever tasks are pending
+    bool autoRequeue = false; // re-download failed / web-page tasks while the run is off
+    int autoRequeueKind = 0;  // 0 failed, 1 web pages, 2 both
     bool stopAfterProblems = false;
     bool sound = false;
     bool autoLocate = false;

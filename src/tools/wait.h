@@ -22,7 +22,8 @@ signals:
 // Resumes when source emits any of signals, when source is destroyed, or after
 // timeout, whichever comes first. Whoever waits re-checks its own conditions afterwards.
 template <typename Source, typename... Signals>
-QCoro::Task<void> WaitForSignals(Source* source, std::chrono::milliseconds timeout, Signals... signalList) {
+QCoro::Task<void> WaitForSignals(Source* source, std::chrono::milliseconds timeout,
+                                 Signals... signalList) {
     WaitDetail::Waker waker;
     if (source) {
         (QObject::connect(source, signalList, &waker, &WaitDetail::Waker::wake), ...);

@@ -8,8 +8,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-#include <zlib.h>
 #include <QUrl>
+#include <zlib.h>
 
 namespace {
 
@@ -146,7 +146,8 @@ QByteArray Gzip(const QByteArray& data) {
     const QByteArray deflate = zlib.mid(2, zlib.size() - 6);
     QByteArray out("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\xff", 10);
     out += deflate;
-    const quint32 crc = quint32(crc32(0L, reinterpret_cast<const Bytef*>(data.constData()), uInt(data.size())));
+    const quint32 crc =
+        quint32(crc32(0L, reinterpret_cast<const Bytef*>(data.constData()), uInt(data.size())));
     const quint32 size = quint32(data.size());
     for (quint32 v : {crc, size}) {
         for (int i = 0; i < 4; ++i)
@@ -191,7 +192,7 @@ private:
     }
 
     void pump() {
-        if (done_ || !socket_)
+        if (done_ || !socket_ || drip_.isActive())
             return;
         while (socket_->bytesToWrite() < 1024 * 1024) {
             qint64 want = 256 * 1024;
@@ -265,15 +266,18 @@ void FixtureServer::write(QTcpSocket* socket, const Request& request, const Resp
         response.body = Gzip(response.body);
         response.headers.append(qMakePair(QByteArray("Content-Encoding"), QByteArray("gzip")));
     }
-    const qint64 length = response.bodyFile.isEmpty() ? response.body.size() : QFileInfo(response.bodyFile).size();
+    const qint64 length =
+        response.bodyFile.isEmpty() ? response.body.size() : QFileInfo(response.bodyFile).size();
     QByteArray out = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' +
                      ReasonPhrase(response.status) + "\r\n";
     out += "Content-Type: " + response.contentType + "\r\n";
     if (response.chunked)
         out += "Transfer-Encoding: chunked\r\n";
     else if (response.sendLength)
-        out += "Content-Length: " +
-               QByteArray::number(response.announcedLength >= 0 ? response.announcedLength : length) + "\r\n";
+        out +=
+            "Content-Length: " +
+            QByteArray::number(response.announcedLength >= 0 ? response.announcedLength : length) +
+            "\r\n";
     out += "Connection: close\r\n";
     for (const auto& header : response.headers)
         out += header.first + ": " + header.second + "\r\n";
