@@ -54,9 +54,10 @@ DownloadScheduler::~DownloadScheduler() {
 }
 
 void DownloadScheduler::setScheduling(bool on) {
-    if (on)
+    // Switching on a running tick must not restart its countdown.
+    if (on && !tick_.isActive())
         tick_.start();
-    else
+    else if (!on)
         tick_.stop();
     updateActivity();
 }

@@ -11,6 +11,7 @@
 #include "tools/time_limits.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QDirIterator>
 #include <QFile>
 #include <QProcess>
@@ -339,6 +340,54 @@ private slots:
             QVERIFY(filesIn(run.folder()).isEmpty());
         }
         QCOMPARE(requests, 0);
+    }
+
+    void soundsAndAutomaticRules() {
+        // Sounds: a web page 101, a failure 103, the end of the run 102.
+        QList<int> sounds;
+        auto run = start(2, {QStringLiteral("/login.pdf"), QStringLiteral("/404.pdf")}, 1);
+        run->scheduler->settings.sound = true;
+        run->scheduler->hooks.playSound = [&sounds](int n) { sounds << n; };
+        QSignalSpy ended(run->scheduler.get(), &DownloadScheduler::runEnded);
+        QVERIFY(ended.wait(20000));
+        QVERIFY(sounds.contains(101));
+        QVERIFY(sounds.contains(103));
+        QCOMPARE(sounds.last(), 102);
+
+        // Automatic re-download retries failed tasks while the run is off.
+        run->scheduler->settings.autoRequeue = true;
+        run->scheduler->settings.autoRequeueKind = 0;
+        const int served = int(server_.log.count(QStringLiteral("GET /404.pdf")));
+        QTRY_VERIFY_WITH_TIMEOUT(server_.log.count(QStringLiteral("GET /404.pdf")) > served + 1, 10000);
+        // Stop after five problem tasks, and Stop clears the automatic options.
+        for (int i = 0; i < 4; ++i)
+            run->tasks.appendTask(server_.url(QStringLiteral("/404.pdf?%1").arg(i)), QStringLiteral("p%1").arg(i),
+                                  QStringLiteral("pdf"), run->folder());
+        run->scheduler->settings.stopAfterProblems = true;
+        QTRY_VERIFY_WITH_TIMEOUT(run->tasks.CountProblemTasks() >= 5, 10000);
+        bool cleared = false;
+        run->scheduler->hooks.autoOptionsCleared = [&cleared] { cleared = true; };
+        run->scheduler->Stop();
+        QVERIFY(cleared);
+        QVERIFY(!run->scheduler->settings.autoRequeue);
+        QVERIFY(!run->scheduler->running());
+
+        // Automatic start picks up new waiting tasks (with the problem rule off again).
+        run->scheduler->settings.stopAfterProblems = false;
+        run->scheduler->settings.autoStart = true;
+        run->tasks.appendTask(server_.url(QStringLiteral("/ok.pdf?auto")), QStringLiteral("auto"), QStringLiteral("pdf"),
+                              run->folder());
+        QTRY_COMPARE_WITH_TIMEOUT(run->tasks.task(run->tasks.count()).state, TaskState::Done, 10000);
+    }
+
+    void theIntervalSpacesDownloads() {
+        auto run = start(1, {QStringLiteral("/ok.pdf?i1"), QStringLiteral("/ok.pdf?i2")});
+        run->scheduler->settings.intervalSeconds = 1;
+        QTRY_COMPARE_WITH_TIMEOUT(run->tasks.task(1).state, TaskState::Done, 10000);
+        QElapsedTimer clock;
+        clock.start();
+        QTRY_COMPARE_WITH_TIMEOUT(run->tasks.task(2).state, TaskState::Done, 10000);
+        QVERIFY2(clock.elapsed() >= 900, qPrintable(QString::number(clock.elapsed())));
     }
 
     void theSupervisorEndsTheRun() {
