@@ -1,6 +1,7 @@
 #include "cli/cli_command.h"
 
 #include "download/download_session.h"
+#include "download/inet_transfer.h"
 #include "download/save_names.h"
 #include "download/scheduler.h"
 #include "download/task_list.h"
@@ -12,6 +13,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QTimer>
 
 namespace {
 
@@ -90,8 +92,17 @@ int RunDownloadCommand(const QStringList& arguments) {
     };
     QObject::connect(&scheduler, &DownloadScheduler::runEnded, qApp,
                      [] { QCoreApplication::exit(0); });
+    // A batch run starts at once and ends as soon as its last task has.
+    QTimer endCheck;
+    QObject::connect(&endCheck, &QTimer::timeout, qApp, [&] {
+        if (tasks.检测是否下载列表完毕() && scheduler.activity.loadedDownloaders == 0 &&
+            !scheduler.transfer().StillExecuting())
+            QCoreApplication::exit(0);
+    });
+    endCheck.start(50);
     scheduler.startSupervisor();
     scheduler.Start();
+    scheduler.tick();
     QCoreApplication::exec();
     PrintTo(stderr, QStringLiteral("\n"));
 

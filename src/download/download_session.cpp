@@ -4,6 +4,7 @@
 
 #include <QNetworkCookieJar>
 #include <QNetworkProxy>
+#include <QNetworkReply>
 #include <QWebEngineCookieStore>
 #include <QWebEngineProfile>
 
@@ -45,4 +46,11 @@ QNetworkRequest DownloadSession::request(const QUrl& url) const {
     if (!userAgent_.isEmpty())
         request.setHeader(QNetworkRequest::UserAgentHeader, userAgent_);
     return request;
+}
+
+QNetworkReply* DownloadSession::get(QNetworkAccessManager& nam,
+                                    const QNetworkRequest& request) const {
+    QNetworkReply* reply = nam.get(request);
+    reply->setReadBufferSize(DownloadReadBuffer);
+    return reply;
 }

@@ -8,6 +8,8 @@ class QWebEngineProfile;
 
 // Most redirects a download follows.
 inline constexpr int MaxDownloadRedirects = 20;
+// Body bytes a download may hold in memory before the network waits for the disk.
+inline constexpr qint64 DownloadReadBuffer = 4 * 1024 * 1024;
 
 // The downloads' side of the browser identity: the browser profile's cookies,
 // mirrored into one cookie jar, and its User-Agent. So a login made in any
@@ -28,6 +30,8 @@ public:
     QNetworkCookieJar* cookieJar() const { return jar_; }
     // A GET for url with the browser's User-Agent, redirects and no cache.
     QNetworkRequest request(const QUrl& url) const;
+    // Starts a GET whose unread body never grows past DownloadReadBuffer.
+    QNetworkReply* get(QNetworkAccessManager& nam, const QNetworkRequest& request) const;
 
 private:
     QNetworkCookieJar* jar_;

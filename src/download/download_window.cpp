@@ -509,6 +509,7 @@ void fFileDownload::load() {
     Web1->browser()->Navigate(QStringLiteral("about:blank"));
     scheduler->settings.threads = Combo1->currentIndex() + 1;
     scheduler->settings.policy = SelectedPolicy();
+    scheduler->markFinishedNow();
     scheduler->startSupervisor();
     ShowTaskCounts();
 }

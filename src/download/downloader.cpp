@@ -61,7 +61,7 @@ void Downloader::BeginDownload(const QString& url, const QString& savePath,
     }
     const QString address =
         QString(url).replace(QStringLiteral("&amp;"), QStringLiteral("&")).trimmed();
-    reply_ = session_.direct().get(session_.request(QUrl(address)));
+    reply_ = session_.get(session_.direct(), session_.request(QUrl(address)));
     connect(reply_, &QIODevice::readyRead, this, &Downloader::onReadyRead);
     connect(reply_, &QNetworkReply::downloadProgress, this, &Downloader::onProgress);
     connect(reply_, &QNetworkReply::finished, this, &Downloader::onFinished);

@@ -89,7 +89,7 @@ QCoro::Task<bool> InetTransfer::Inet下载文件(int row) {
     session_.setProxy(options_.ProxyEnabled == 1, options_.ProxyAddress, options_.ProxyPort);
     QNetworkRequest request = session_.request(QUrl(url));
     request.setRawHeader("Referer", (referer.isEmpty() ? SiteRoot(url) : referer).toUtf8());
-    QNetworkReply* reply = session_.proxied().get(request);
+    QNetworkReply* reply = session_.get(session_.proxied(), request);
     reply_ = reply;
     reply->setParent(this);
     show3(StateText(3));

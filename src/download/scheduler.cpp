@@ -29,7 +29,7 @@ DownloadScheduler::DownloadScheduler(TaskListModel& tasks, SharedOptions& option
     , session_(session)
     , prompter_(prompter)
     , inet_(new InetTransfer(tasks, options, session, activity, prompter, this))
-    , lastFinish_(QDateTime::currentDateTime()) {
+    , lastFinish_(QDateTime::fromMSecsSinceEpoch(0)) {
     inet_->policy = [this] { return settings.policy; };
     inet_->reports.panel2 = [this](const QString& t) {
         if (hooks.panel2)

@@ -62,6 +62,9 @@ public:
     SchedulerHooks hooks;
     DownloadActivity activity;
 
+    // The interval counts from here (the window marks its opening).
+    void markFinishedNow() { lastFinish_ = QDateTime::currentDateTime(); }
+
     void Start();
     void Stop();
     bool running() const { return tick_.isActive(); }

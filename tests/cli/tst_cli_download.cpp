@@ -33,17 +33,23 @@ private slots:
             QTemporaryDir dir;
             int code = -1;
             QByteArray errors;
-            const QStringList lines =
-                run({QStringLiteral("--method"), QString::fromLatin1(method), QStringLiteral("--dir"), dir.path(),
-                     server_.url(QStringLiteral("/www.sciencedirect.com/pdf/0004.pdf?x=1")),
-                     server_.url(QStringLiteral("/page2.html")), server_.url(QStringLiteral("/no/such.pdf"))},
-                    &code, &errors);
+            const QStringList lines = run(
+                {QStringLiteral("--method"), QString::fromLatin1(method), QStringLiteral("--dir"),
+                 dir.path(), server_.url(QStringLiteral("/www.sciencedirect.com/pdf/0004.pdf?x=1")),
+                 server_.url(QStringLiteral("/page2.html")),
+                 server_.url(QStringLiteral("/no/such.pdf"))},
+                &code, &errors);
             QCOMPARE(code, 1);
             QCOMPARE(lines.size(), 3);
-            const qint64 pdfSize = QFileInfo(QStringLiteral(QUILLMARSH_DEMO_SITE "/www.sciencedirect.com/pdf/0004.pdf")).size();
-            QCOMPARE(lines.at(0), QStringLiteral("已完成\t%1\t100%\tpdf\t%2/0004.pdf").arg(pdfSize).arg(dir.path()));
+            const qint64 pdfSize = QFileInfo(QStringLiteral(QUILLMARSH_DEMO_SITE
+                                                            "/www.sciencedirect.com/pdf/0004.pdf"))
+                                       .size();
+            QCOMPARE(
+                lines.at(0),
+                QStringLiteral("已完成\t%1\t100%\tpdf\t%2/0004.pdf").arg(pdfSize).arg(dir.path()));
             QVERIFY2(lines.at(1).startsWith(QStringLiteral("已完成\t")), qPrintable(lines.at(1)));
-            QVERIFY2(lines.at(1).endsWith(QStringLiteral("\thtm\t") + dir.path() + QStringLiteral("/page2.htm")),
+            QVERIFY2(lines.at(1).endsWith(QStringLiteral("\thtm\t") + dir.path() +
+                                          QStringLiteral("/page2.htm")),
                      qPrintable(lines.at(1)));
             QVERIFY2(lines.at(2).startsWith(QStringLiteral("失败\t")), qPrintable(lines.at(2)));
             QVERIFY(errors.contains("总数:3"));
@@ -58,12 +64,16 @@ private slots:
         existing.write("mine");
         existing.close();
         int code = -1;
-        const QStringList lines = run({QStringLiteral("--policy"), QStringLiteral("跳过"), QStringLiteral("--dir"), dir.path(),
-                                       server_.url(QStringLiteral("/www.sciencedirect.com/pdf/0008.pdf"))},
-                                      &code);
+        const QStringList lines =
+            run({QStringLiteral("--policy"), QStringLiteral("跳过"), QStringLiteral("--dir"),
+                 dir.path(), server_.url(QStringLiteral("/www.sciencedirect.com/pdf/0008.pdf"))},
+                &code);
         QCOMPARE(code, 0);
-        QCOMPARE(lines.value(0), QStringLiteral("已完成\t4\t已存在，跳过\tpdf\t%1/0008.pdf").arg(dir.path()));
-        run({QStringLiteral("--method"), QStringLiteral("3"), QStringLiteral("http://127.0.0.1:1/x")}, &code);
+        QCOMPARE(lines.value(0),
+                 QStringLiteral("已完成\t4\t已存在，跳过\tpdf\t%1/0008.pdf").arg(dir.path()));
+        run({QStringLiteral("--method"), QStringLiteral("3"),
+             QStringLiteral("http://127.0.0.1:1/x")},
+            &code);
         QCOMPARE(code, 2);
         run({}, &code);
         QCOMPARE(code, 2);

@@ -11,8 +11,8 @@
 #include "tools/time_limits.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
@@ -358,11 +358,13 @@ private slots:
         run->scheduler->settings.autoRequeue = true;
         run->scheduler->settings.autoRequeueKind = 0;
         const int served = int(server_.log.count(QStringLiteral("GET /404.pdf")));
-        QTRY_VERIFY_WITH_TIMEOUT(server_.log.count(QStringLiteral("GET /404.pdf")) > served + 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(server_.log.count(QStringLiteral("GET /404.pdf")) > served + 1,
+                                 10000);
         // Stop after five problem tasks, and Stop clears the automatic options.
         for (int i = 0; i < 4; ++i)
-            run->tasks.appendTask(server_.url(QStringLiteral("/404.pdf?%1").arg(i)), QStringLiteral("p%1").arg(i),
-                                  QStringLiteral("pdf"), run->folder());
+            run->tasks.appendTask(server_.url(QStringLiteral("/404.pdf?%1").arg(i)),
+                                  QStringLiteral("p%1").arg(i), QStringLiteral("pdf"),
+                                  run->folder());
         run->scheduler->settings.stopAfterProblems = true;
         QTRY_VERIFY_WITH_TIMEOUT(run->tasks.CountProblemTasks() >= 5, 10000);
         bool cleared = false;
@@ -375,9 +377,10 @@ private slots:
         // Automatic start picks up new waiting tasks (with the problem rule off again).
         run->scheduler->settings.stopAfterProblems = false;
         run->scheduler->settings.autoStart = true;
-        run->tasks.appendTask(server_.url(QStringLiteral("/ok.pdf?auto")), QStringLiteral("auto"), QStringLiteral("pdf"),
-                              run->folder());
-        QTRY_COMPARE_WITH_TIMEOUT(run->tasks.task(run->tasks.count()).state, TaskState::Done, 10000);
+        run->tasks.appendTask(server_.url(QStringLiteral("/ok.pdf?auto")), QStringLiteral("auto"),
+                              QStringLiteral("pdf"), run->folder());
+        QTRY_COMPARE_WITH_TIMEOUT(run->tasks.task(run->tasks.count()).state, TaskState::Done,
+                                  10000);
     }
 
     void theIntervalSpacesDownloads() {
