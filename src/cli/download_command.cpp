@@ -104,6 +104,7 @@ int RunDownloadCommand(const QStringList& arguments) {
     scheduler.Start();
     scheduler.tick();
     QCoreApplication::exec();
+    scheduler.hooks.panel4(tasks.TaskCountsText()); // the final counts, also for a short run
     PrintTo(stderr, QStringLiteral("\n"));
 
     bool anyFailed = false;
