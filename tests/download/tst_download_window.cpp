@@ -2,11 +2,13 @@
 #include "app/browser_profile.h"
 #include "download/download_window.h"
 #include "download/url_replace_dialog.h"
+#include "fixture_server.h"
 #include "scripted_prompter.h"
 #include "settings/options_dialog.h"
 #include "settings/settings_store.h"
 #include "settings/shared_options.h"
 #include "test_main.h"
+#include "tools/time_limits.h"
 
 #include <QAction>
 #include <QApplication>
@@ -291,6 +293,54 @@ private slots:
             QCOMPARE(store_->text(SettingKeys::DownloadMethod()), QStringLiteral("2"));
         }
         delete w;
+    }
+
+    void startAndStopButtonsRunTheQueue() {
+        TimeLimits::SetScale(0.01);
+        FixtureServer server;
+        server.setRoot(QStringLiteral(QUILLMARSH_DEMO_SITE));
+        server.route(QStringLiteral("/slow.pdf"), [](const FixtureServer::Request&) {
+            FixtureServer::Response r;
+            r.contentType = "application/pdf";
+            r.body = QByteArray(200000, 'x').prepend("%PDF-1.4\n");
+            r.dripBytes = 2000;
+            r.dripDelayMs = 50;
+            return r;
+        });
+        QVERIFY(server.start());
+        ScriptedPrompter prompter;
+        fFileDownload w(*context_, &prompter);
+        w.setAttribute(Qt::WA_DeleteOnClose, false);
+        w.show();
+        w.Option3->setChecked(true);
+        w.tasks.appendTask(server.url(QStringLiteral("/www.sciencedirect.com/pdf/0004.pdf")),
+                           QStringLiteral("one"), QStringLiteral("pdf"), folder());
+        w.tasks.appendTask(server.url(QStringLiteral("/page3.html")), QStringLiteral("three"),
+                           QStringLiteral("pdf"), folder());
+        w.Command4->click();
+        QVERIFY(w.Timer_Down->isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(w.tasks.检测是否下载列表完毕(), 20000);
+        QCOMPARE(w.tasks.task(1).state, TaskState::Done);
+        QCOMPARE(w.tasks.task(2).type, QStringLiteral("htm")); // a web page, found by its content
+        QTRY_VERIFY(!w.Timer_Down->isActive());                // the supervisor ends the run
+        QTRY_VERIFY(w.action(QStringLiteral("menu下载全部"))->isEnabled());
+        QTRY_COMPARE(w.Panel[3]->text(),
+                     QStringLiteral("总数:2 正在下载:0 等待:0 已完成:2 失败:0"));
+        QVERIFY(w.Panel[1]->text().startsWith(QStringLiteral("完成下载:")));
+
+        w.tasks.appendTask(server.url(QStringLiteral("/slow.pdf")), QStringLiteral("slow"),
+                           QStringLiteral("pdf"), folder());
+        w.action(QStringLiteral("menu下载全部"))->trigger();
+        QTRY_COMPARE(w.tasks.task(3).state, TaskState::Downloading);
+        QTRY_VERIFY(w.RunningIndicator->isVisible());
+        w.ClearList(); // refused while it runs
+        QCOMPARE(prompter.messages().last(), QStringLiteral("停止下载以后，才能执行此操作！"));
+        w.Command31->click();
+        QCOMPARE(w.tasks.task(3).state, TaskState::Failed);
+        QVERIFY(!w.activity.IsDownloadRunning());
+        w.tasks.clear();
+        w.close();
+        TimeLimits::SetScale(1);
     }
 
     void urlReplaceDialog() {
