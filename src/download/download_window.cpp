@@ -109,8 +109,7 @@ fFileDownload* fFileDownload::Show(AppContext& context) {
 }
 
 fFileDownload::fFileDownload(AppContext& context, Prompter* prompter)
-    : ownPrompter_(prompter ? nullptr : std::make_unique<WidgetPrompter>(this))
-    , prompter_(prompter ? prompter : ownPrompter_.get())
+    : prompter_(prompter, this)
     , session(new DownloadSession(context.profile, this))
     , scheduler(new DownloadScheduler(tasks, context.options, *session, *prompter_, this))
     , activity(scheduler->activity)
@@ -457,7 +456,7 @@ void fFileDownload::buildMenus() {
     tools->setObjectName(QStringLiteral("menu工具"));
     connect(addItem(tools, QStringLiteral("设置"), QStringLiteral("设置")), &QAction::triggered,
             this, [this] {
-                fOption options(context_.options, context_.store, prompter_, this);
+                fOption options(context_.options, context_.store, prompter_.get(), this);
                 options.exec();
             });
     QAction* locate =
@@ -674,7 +673,7 @@ void fFileDownload::CopyName() {
 }
 
 void fFileDownload::ReplaceUrls() {
-    UrlReplace dialog(tasks, prompter_, this);
+    UrlReplace dialog(tasks, prompter_.get(), this);
     dialog.exec();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/widget_prompter.h"
+
 #include "download/download_activity.h"
 #include "download/scheduler.h"
 #include "download/task_list.h"
@@ -30,8 +32,7 @@ class fFileDownload : public QMainWindow {
     Q_OBJECT
 
     // First, so the engine below can be handed the prompter.
-    std::unique_ptr<Prompter> ownPrompter_;
-    Prompter* prompter_;
+    WindowPrompter prompter_;
 
 public:
     fFileDownload(AppContext& context, Prompter* prompter);

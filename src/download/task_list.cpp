@@ -1,6 +1,7 @@
 #include "download/task_list.h"
 
 #include "tools/file_helpers.h"
+#include "tools/list_rows.h"
 #include "tools/paths.h"
 
 #include <QFile>
@@ -166,25 +167,11 @@ void TaskListModel::editRows(const std::function<void(QList<DownloadTask>&)>& ed
 }
 
 void TaskListModel::removeTaskRows(QList<int> rows) {
-    std::sort(rows.begin(), rows.end());
-    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    rows.erase(
-        std::remove_if(rows.begin(), rows.end(), [this](int r) { return r < 1 || r > count(); }),
-        rows.end());
+    rows = ValidRows(std::move(rows), count());
     if (rows.isEmpty())
         return;
     beginResetModel();
-    QList<DownloadTask> kept;
-    kept.reserve(tasks_.size() - rows.size());
-    qsizetype next = 0;
-    for (int i = 0; i < count(); ++i) {
-        if (next < rows.size() && rows.at(next) == i + 1) {
-            ++next;
-            continue;
-        }
-        kept.append(std::move(tasks_[i]));
-    }
-    tasks_ = std::move(kept);
+    RemoveRows(tasks_, rows);
     rebuildIndex();
     endResetModel();
     emit countChanged(count());

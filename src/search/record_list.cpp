@@ -1,5 +1,7 @@
 #include "search/record_list.h"
 
+#include "tools/list_rows.h"
+
 #include <algorithm>
 
 bool RecordListModel::加入LV1(const QString& title, const QString& link, const QString& type,
@@ -24,25 +26,11 @@ void RecordListModel::setStatus(int row, const QString& status) {
 }
 
 void RecordListModel::removeRecordRows(QList<int> rows) {
-    std::sort(rows.begin(), rows.end());
-    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    rows.erase(
-        std::remove_if(rows.begin(), rows.end(), [this](int r) { return r < 1 || r > count(); }),
-        rows.end());
+    rows = ValidRows(std::move(rows), count());
     if (rows.isEmpty())
         return;
     beginResetModel();
-    QList<SearchRecord> kept;
-    kept.reserve(records_.size() - rows.size());
-    qsizetype next = 0;
-    for (int i = 0; i < count(); ++i) {
-        if (next < rows.size() && rows.at(next) == i + 1) {
-            ++next;
-            continue;
-        }
-        kept.append(std::move(records_[i]));
-    }
-    records_ = std::move(kept);
+    RemoveRows(records_, rows);
     rebuildIndex();
     endResetModel();
     emit countChanged(count());

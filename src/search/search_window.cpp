@@ -80,11 +80,7 @@ private:
 fWebSearch::fWebSearch(AppContext& context, QWidget* startWindow, Prompter* prompter)
     : context_(context)
     , startWindow_(startWindow)
-    , prompter_(prompter) {
-    if (!prompter_) {
-        ownPrompter_ = std::make_unique<WidgetPrompter>(this);
-        prompter_ = ownPrompter_.get();
-    }
+    , prompter_(prompter, this) {
     setObjectName(QStringLiteral("fWebSearch"));
     setAttribute(Qt::WA_DeleteOnClose);
     setMinimumSize(Px(MinWidthTwips), Px(MinHeightTwips));
@@ -92,7 +88,7 @@ fWebSearch::fWebSearch(AppContext& context, QWidget* startWindow, Prompter* prom
     harvester_ = new Harvester(WebBrowser1->browser(), flags, records, this);
     harvester_->setCheckedOnly([this] { return Check1->isChecked(); });
     chooseFolder = [this] {
-        fSeleFileSavePath::Choose(context_.options, context_.store, prompter_, this);
+        fSeleFileSavePath::Choose(context_.options, context_.store, prompter_.get(), this);
     };
     buildMenus();
     connectBrowsers();
@@ -282,7 +278,7 @@ void fWebSearch::buildMenus() {
     QMenu* tools = menuBar()->addMenu(QStringLiteral("工具(&T)"));
     tools->setObjectName(QStringLiteral("menu工具"));
     connect(addMenuItem(tools, QStringLiteral("设置")), &QAction::triggered, this, [this] {
-        fOption options(context_.options, context_.store, prompter_, this);
+        fOption options(context_.options, context_.store, prompter_.get(), this);
         options.exec();
     });
     connect(addMenuItem(tools, QStringLiteral("打开下载窗口")), &QAction::triggered, this,

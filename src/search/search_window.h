@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/widget_prompter.h"
+
 #include "search/record_list.h"
 #include "search/search_flags.h"
 
@@ -117,7 +119,6 @@ private:
 
     AppContext& context_;
     QPointer<QWidget> startWindow_;
-    std::unique_ptr<Prompter> ownPrompter_;
-    Prompter* prompter_;
+    WindowPrompter prompter_;
     Harvester* harvester_;
 };

@@ -69,11 +69,7 @@ fSeleFileSavePath::fSeleFileSavePath(SharedOptions& options, SettingsStore& stor
     : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint)
     , options_(options)
     , store_(store)
-    , prompter_(prompter) {
-    if (!prompter_) {
-        ownPrompter_ = std::make_unique<WidgetPrompter>(this);
-        prompter_ = ownPrompter_.get();
-    }
+    , prompter_(prompter, this) {
     setObjectName(QStringLiteral("fSeleFileSavePath"));
     setWindowTitle(WindowCaption(QStringLiteral("选择下载保存路径")));
     setModal(true);

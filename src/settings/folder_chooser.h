@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/widget_prompter.h"
+
 #include <QDialog>
 
 #include <memory>
@@ -55,6 +57,5 @@ protected:
 private:
     SharedOptions& options_;
     SettingsStore& store_;
-    std::unique_ptr<Prompter> ownPrompter_;
-    Prompter* prompter_;
+    WindowPrompter prompter_;
 };

@@ -21,11 +21,7 @@ fOption::fOption(SharedOptions& options, SettingsStore& store, Prompter* prompte
     : QDialog(parent)
     , options_(options)
     , store_(store)
-    , prompter_(prompter) {
-    if (!prompter_) {
-        ownPrompter_ = std::make_unique<WidgetPrompter>(this);
-        prompter_ = ownPrompter_.get();
-    }
+    , prompter_(prompter, this) {
     setObjectName(QStringLiteral("fOption"));
     setWindowTitle(WindowCaption(QStringLiteral("设置")));
     setModal(true);

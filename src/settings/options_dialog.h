@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/widget_prompter.h"
+
 #include <QDialog>
 
 #include <memory>
@@ -37,6 +39,5 @@ public:
 private:
     SharedOptions& options_;
     SettingsStore& store_;
-    std::unique_ptr<Prompter> ownPrompter_;
-    Prompter* prompter_;
+    WindowPrompter prompter_;
 };

@@ -12,11 +12,7 @@
 
 frmAbout::frmAbout(QWidget* parent, Prompter* prompter)
     : QDialog(parent)
-    , prompter_(prompter) {
-    if (!prompter_) {
-        ownPrompter_ = std::make_unique<WidgetPrompter>(this);
-        prompter_ = ownPrompter_.get();
-    }
+    , prompter_(prompter, this) {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("关于『Quillmarsh』 "));
     setModal(true);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/widget_prompter.h"
+
 #include <QDialog>
 
 #include <memory>
@@ -26,6 +28,5 @@ public:
     bool StartSysInfo();
 
 private:
-    std::unique_ptr<Prompter> ownPrompter_;
-    Prompter* prompter_;
+    WindowPrompter prompter_;
 };

@@ -5,6 +5,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <memory>
+
 // Prompter shown with Qt's standard dialogs, owned by a window.
 class WidgetPrompter : public Prompter {
 public:
@@ -24,4 +26,20 @@ private:
     QString captionOr(const QString& title) const;
 
     QPointer<QWidget> owner_;
+};
+
+// The prompter a window asks through: the one it was given (tests), or its own dialogs.
+class WindowPrompter {
+public:
+    WindowPrompter(Prompter* given, QWidget* owner)
+        : own_(given ? nullptr : std::make_unique<WidgetPrompter>(owner))
+        , prompter_(given ? given : own_.get()) {}
+
+    Prompter& operator*() const { return *prompter_; }
+    Prompter* operator->() const { return prompter_; }
+    Prompter* get() const { return prompter_; }
+
+private:
+    std::unique_ptr<Prompter> own_;
+    Prompter* prompter_;
 };
