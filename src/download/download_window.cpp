@@ -155,27 +155,21 @@ void fFileDownload::buildPanel() {
     Option3 = new QRadioButton(QStringLiteral("重命名"), Picture3);
     Option3->setObjectName(QStringLiteral("Option3"));
 
-    // The interval list sits in the gap of its caption.
+    // The interval list sits in the gap of its caption: the caption shows up to the gap,
+    // the unit follows the list.
     auto* intervalBox = new QWidget(Picture3);
     auto* label5 = new QLabel(QStringLiteral("两个文件下载间隔：        秒"), intervalBox);
     label5->setObjectName(QStringLiteral("Label5"));
+    label5->setFixedWidth(label5->fontMetrics().horizontalAdvance(QStringLiteral("两个文件下载间隔：")));
     Combo2 = new QComboBox(intervalBox);
     Combo2->setObjectName(QStringLiteral("Combo2"));
-    const int gapStart =
-        label5->fontMetrics().horizontalAdvance(QStringLiteral("两个文件下载间隔："));
-    const int gapWidth = label5->fontMetrics().horizontalAdvance(QStringLiteral("        "));
     Combo2->setMaxVisibleItems(20);
-    label5->adjustSize();
-    const int comboWidth =
-        std::max(gapWidth, Combo2->fontMetrics().horizontalAdvance(QStringLiteral("6000")) + 28);
-    label5->setText(
-        QStringLiteral("两个文件下载间隔：") +
-        QString(comboWidth / std::max(1, label5->fontMetrics().horizontalAdvance(u' ')) + 1, u' ') +
-        QStringLiteral("秒"));
-    label5->adjustSize();
-    Combo2->setGeometry(gapStart, 0, comboWidth, label5->height() + 4);
-    intervalBox->setMinimumSize(label5->width(), Combo2->height());
-    label5->move(0, (Combo2->height() - label5->height()) / 2);
+    auto* intervalLayout = new QHBoxLayout(intervalBox);
+    intervalLayout->setContentsMargins(0, 0, 0, 0);
+    intervalLayout->setSpacing(2);
+    intervalLayout->addWidget(label5);
+    intervalLayout->addWidget(Combo2);
+    intervalLayout->addWidget(new QLabel(QStringLiteral("秒"), intervalBox));
 
     Check3 = new QCheckBox(QStringLiteral("自动重新下载："), Picture3);
     Check3->setObjectName(QStringLiteral("Check3"));
