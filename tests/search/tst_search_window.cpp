@@ -1,6 +1,7 @@
 #include "app/app_context.h"
 #include "app/browser_profile.h"
 #include "app/browser_view.h"
+#include "download/download_window.h"
 #include "fixture_server.h"
 #include "scripted_prompter.h"
 #include "search/search_window.h"
@@ -197,6 +198,26 @@ private slots:
                           QStringLiteral("pdf"), {});
         emit w.ListView1->doubleClicked(w.records.index(1, 0));
         QTRY_COMPARE(w.WebBrowser1->browser()->url().query(), QStringLiteral("from=list"));
+    }
+
+    void theToolsMenuOpensTheDownloadWindow() {
+        ScriptedPrompter prompter;
+        QWidget start;
+        start.setObjectName(QStringLiteral("fCover"));
+        fWebSearch w(*context_, &start, &prompter);
+        w.setAttribute(Qt::WA_DeleteOnClose, false);
+        w.show();
+        QVERIFY(!fFileDownload::Find());
+        w.findChild<QAction*>(QStringLiteral("menu打开下载窗口"))->trigger();
+        QPointer<fFileDownload> downloads = fFileDownload::Find();
+        QVERIFY(downloads);
+        QVERIFY(downloads->isVisible());
+        w.findChild<QAction*>(QStringLiteral("menu打开下载窗口"))->trigger();
+        QCOMPARE(fFileDownload::Find(), downloads.data()); // one download window only
+        // With the search window open, closing the download window leaves the start window hidden.
+        QVERIFY(downloads->close());
+        QVERIFY(!start.isVisible());
+        QTRY_VERIFY(downloads.isNull());
     }
 
     void closingBringsTheStartWindowBackUnlessDownloadsAreOpen() {
