@@ -1,10 +1,23 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything into build-tests/ and runs the tests.
+# Installs what is missing, builds everything and runs the tests.
+#   scripts/test.sh             plain build in build-tests/
+#   scripts/test.sh --sanitize  AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+build=build-tests
+extra=()
+if [ "${1:-}" = "--sanitize" ]; then
+  build=build-asan
+  extra=(-DQUILLMARSH_SANITIZE=ON)
+  here=$(pwd)
+  export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=0"
+  export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:suppressions=$here/scripts/sanitizer/ubsan.supp"
+  export LSAN_OPTIONS="suppressions=$here/scripts/sanitizer/lsan.supp:print_suppressions=0"
+fi
+
 bash scripts/install-deps.sh
-cmake -S . -B build-tests -G Ninja -DCMAKE_BUILD_TYPE=Debug
-cmake --build build-tests -j2
-cd build-tests
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug "${extra[@]}"
+cmake --build "$build" -j2
+cd "$build"
 ctest --output-on-failure --timeout 600
