@@ -54,8 +54,6 @@ BrowserCacheViewer::BrowserCacheViewer(ProfileFolders mine, QObject* parent)
 
 void BrowserCacheViewer::setProfile(QWebEngineProfile* profile) {
     profile_ = profile;
-    // Start collecting now, so the first listing finds the cookies delivered.
-    LiveCookies::of(profile);
 }
 
 void BrowserCacheViewer::GetCacheURLList() {

@@ -140,9 +140,12 @@ bool CopyFileReplacing(const QString& source, const QString& target,
     if (!part.flush())
         return false;
     struct stat st {};
-    if (::fstat(in.handle(), &st) == 0)
-        ::fchmod(part.handle(), st.st_mode & 0777);
-    part.setFileTime(QFileInfo(source).lastModified(), QFileDevice::FileModificationTime);
+    if (::fstat(in.handle(), &st) != 0)
+        return false;
+    ::fchmod(part.handle(), st.st_mode & 0777);
+    // Keeps the source's time, so the size-and-time rule knows a copy made earlier.
+    struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+    ::futimens(part.handle(), times);
     if (::fsync(part.handle()) != 0)
         return false;
     if (std::rename(QFile::encodeName(part.fileName()).constData(),
