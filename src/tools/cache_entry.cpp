@@ -15,7 +15,7 @@ constexpr quint64 EntryMagic = 0xfcfb6d1ba7725c30ULL;
 constexpr qsizetype EntryHeaderSize = 24;
 // Longest key read; the engine refuses addresses beyond 2 MB.
 constexpr qint64 MaxKeyBytes = 2 * 1024 * 1024 + 64;
-constexpr qint64 FirstRead = 64 * 1024;
+constexpr qint64 FirstRead = 4096;
 
 const QString EntrySuffix = QStringLiteral("_0");
 
