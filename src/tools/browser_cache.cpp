@@ -184,8 +184,9 @@ QCoro::Task<bool> BrowserCacheViewer::waitForIdlePages() {
 }
 
 QCoro::Task<bool> BrowserCacheViewer::deleteRows(QList<CacheRow> rows, bool wholeListing) {
+    // One deletion at a time; a second request finds nothing left to do.
     if (deleting_)
-        co_return false;
+        co_return true;
     setDeleting(true);
     QPointer<BrowserCacheViewer> self(this);
 

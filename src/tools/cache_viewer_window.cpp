@@ -183,6 +183,9 @@ void fIEcache::CopySelected() {
 }
 
 void fIEcache::setBusy(bool busy) {
+    // Files of the running browser wait until no page loads.
+    if (busy)
+        Label1->setText(QStringLiteral("正在删除..."));
     for (QPushButton* button : {Command1, Command2, Command3, Command4, Command5})
         button->setEnabled(!busy);
 }
