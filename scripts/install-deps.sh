@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config git
-  qt6-base-dev qt6-base-dev-tools qt6-tools-dev-tools
+  qt6-base-dev qt6-base-dev-tools qt6-tools-dev-tools libqt6sql6-sqlite
   qt6-webengine-dev qt6-webengine-dev-tools
   qt6-multimedia-dev qt6-image-formats-plugins
   qcoro-qt6-dev libgl-dev libglx-dev zlib1g-dev

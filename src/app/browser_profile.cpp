@@ -1,5 +1,6 @@
 #include "app/browser_profile.h"
 
+#include "tools/cookie_source.h"
 #include "tools/paths.h"
 
 #include <QDir>
@@ -13,5 +14,7 @@ QWebEngineProfile* CreateBrowserProfile(QObject* parent) {
     profile->setCachePath(QDir(cache).filePath(QStringLiteral("browser")));
     profile->setHttpCacheType(QWebEngineProfile::DiskHttpCache);
     profile->setPersistentCookiesPolicy(QWebEngineProfile::AllowPersistentCookies);
+    // The engine reports a cookie only as it is set: collect from the start.
+    LiveCookies::of(profile);
     return profile;
 }

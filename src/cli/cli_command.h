@@ -11,6 +11,7 @@ using CliCommand = int (*)(const QStringList& arguments);
 int RunDetectCommand(const QStringList& arguments);
 int RunParseCommand(const QStringList& arguments);
 int RunDownloadCommand(const QStringList& arguments);
+int RunCacheCommand(const QStringList& arguments);
 
 // Writes text as UTF-8 to a stream.
 void PrintTo(std::FILE* stream, const QString& text);

@@ -17,6 +17,8 @@ const char Usage[] =
     "  detect FILE...   print each file's path, a tab and its real type\n"
     "  parse FILE|URL [--checked-only]\n"
     "                   print the hits of a result page: title, a tab, full-text link\n"
+    "  cache list|clear [--all-users] [--profile DIR] [--homes DIR]\n"
+    "                   list or clear the browser cache (cache --help for details)\n"
     "  --version        print the version\n";
 
 } // namespace
@@ -44,6 +46,7 @@ int main(int argc, char* argv[]) {
         {QStringLiteral("detect"), &RunDetectCommand},
         {QStringLiteral("parse"), &RunParseCommand},
         {QStringLiteral("download"), &RunDownloadCommand},
+        {QStringLiteral("cache"), &RunCacheCommand},
     };
     if (args.isEmpty() || args.first() == u"--help" || args.first() == u"-h") {
         std::fputs(Usage, args.isEmpty() ? stderr : stdout);

@@ -15,6 +15,7 @@
 #include "settings/settings_store.h"
 #include "settings/shared_options.h"
 #include "tools/about_box.h"
+#include "tools/cache_viewer_window.h"
 #include "tools/file_helpers.h"
 #include "tools/notify_sound.h"
 #include "tools/shell_open.h"
@@ -464,7 +465,9 @@ void fFileDownload::buildMenus() {
                     QStringLiteral("menu检查并纠正磁盘文件类型")),
             &QAction::triggered, this, &fFileDownload::CorrectFileTypes);
     tools->addSeparator();
-    addItem(tools, QStringLiteral("清空IE浏览器缓存"), QStringLiteral("menu清空IE浏览器缓存"));
+    connect(
+        addItem(tools, QStringLiteral("清空IE浏览器缓存"), QStringLiteral("menu清空IE浏览器缓存")),
+        &QAction::triggered, this, [this] { ClearBrowserCache(context_, prompter_.get(), this); });
     connect(
         addItem(tools, QStringLiteral("打开文件判断类型"), QStringLiteral("menu打开文件判断类型")),
         &QAction::triggered, this, &fFileDownload::DetectChosenFile);

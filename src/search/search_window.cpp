@@ -10,6 +10,7 @@
 #include "settings/options_dialog.h"
 #include "settings/shared_options.h"
 #include "tools/about_box.h"
+#include "tools/cache_viewer_window.h"
 #include "tools/file_helpers.h"
 #include "tools/text_utils.h"
 #include "tools/widget_prompter.h"
@@ -284,8 +285,10 @@ void fWebSearch::buildMenus() {
     connect(addMenuItem(tools, QStringLiteral("打开下载窗口")), &QAction::triggered, this,
             [this] { fFileDownload::Show(context_); });
     tools->addSeparator();
-    addMenuItem(tools, QStringLiteral("查看IE浏览器缓存"));
-    addMenuItem(tools, QStringLiteral("清空IE浏览器缓存"));
+    connect(addMenuItem(tools, QStringLiteral("查看IE浏览器缓存")), &QAction::triggered, this,
+            [this] { ShowBrowserCacheViewer(context_, prompter_.get(), this); });
+    connect(addMenuItem(tools, QStringLiteral("清空IE浏览器缓存")), &QAction::triggered, this,
+            [this] { ClearBrowserCache(context_, prompter_.get(), this); });
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
     help->setObjectName(QStringLiteral("menu帮助"));

@@ -29,6 +29,10 @@ inline constexpr milliseconds StallCheck{1000};
 // Progress written into a row at most this often (the transfer itself is not slowed).
 inline constexpr milliseconds ProgressRefresh{200};
 
+// Files of the running browser's cache are deleted only while no page loads;
+// this long at most is waited for the pages to finish.
+inline constexpr milliseconds CachePagesIdle{30000};
+
 // Multiplies every limit by factor (tests use small factors); 1 by default.
 void SetScale(double factor);
 double Scale();

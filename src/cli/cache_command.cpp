@@ -1,0 +1,101 @@
+#include "cli/cli_command.h"
+
+#include "tools/browser_cache.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTimer>
+
+namespace {
+
+const char CacheUsage[] =
+    "Usage: quillmarsh-cli cache list [--all-users] [--profile DIR] [--homes DIR]\n"
+    "       quillmarsh-cli cache clear [--profile DIR] [--homes DIR]\n"
+    "  list    one line a row: text, type, size, path, tab-separated\n"
+    "  clear   delete the own cache, then every user's cache folder (cookies and\n"
+    "          text files stay); ends with the line IE缓存清空完毕！\n"
+    "  --profile DIR  the browser profile folder (cookies and cache in one folder);\n"
+    "                 the program's own profile by default\n"
+    "  --homes DIR    the folder holding the users' home folders (default /home,\n"
+    "                 with root's home)\n";
+
+// Control characters would break a row apart: written as \t, \n, \r or \xHH.
+QString Field(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == u'\t')
+            out += QStringLiteral("\\t");
+        else if (u == u'\n')
+            out += QStringLiteral("\\n");
+        else if (u == u'\r')
+            out += QStringLiteral("\\r");
+        else if (u < 0x20 || u == 0x7f)
+            out += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
+void PrintRows(const CacheRowModel& files) {
+    for (const CacheRow& row : files.rows()) {
+        PrintTo(stdout, Field(row.text) + u'\t' + Field(row.type) + u'\t' +
+                            (row.size < 0 ? QString() : QString::number(row.size)) + u'\t' +
+                            Field(row.filePath) + u'\n');
+    }
+}
+
+QCoro::Task<void> Clear(BrowserCacheViewer& viewer) {
+    viewer.GetCacheURLList();
+    co_await viewer.DeleteAll();
+    viewer.ListAllUsers();
+    co_await viewer.DeleteAll();
+    PrintTo(stdout, CacheTexts::Finished + u'\n');
+    QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+}
+
+} // namespace
+
+// quillmarsh-cli cache list|clear [--all-users] [--profile DIR] [--homes DIR]
+int RunCacheCommand(const QStringList& arguments) {
+    if (arguments.contains(u"--help") || arguments.contains(u"-h")) {
+        std::fputs(CacheUsage, stdout);
+        return 0;
+    }
+    QCommandLineParser parser;
+    const QCommandLineOption allUsers(QStringLiteral("all-users"),
+                                      QStringLiteral("every user's cache folders"));
+    const QCommandLineOption profile(
+        QStringLiteral("profile"), QStringLiteral("browser profile folder"), QStringLiteral("DIR"));
+    const QCommandLineOption homes(QStringLiteral("homes"), QStringLiteral("home folders"),
+                                   QStringLiteral("DIR"));
+    parser.addOptions({allUsers, profile, homes});
+    const bool parsed = parser.parse(QStringList{QStringLiteral("cache")} + arguments);
+    const QStringList words = parser.positionalArguments();
+    const QString action = words.value(0);
+    if (!parsed || words.size() != 1 || (action != u"list" && action != u"clear") ||
+        (action == u"clear" && parser.isSet(allUsers))) {
+        if (!parsed)
+            PrintTo(stderr, QStringLiteral("quillmarsh-cli: ") + parser.errorText() + u'\n');
+        std::fputs(CacheUsage, stderr);
+        return 2;
+    }
+
+    if (parser.isSet(homes))
+        SetHomesRoot(parser.value(homes));
+    BrowserCacheViewer viewer(parser.isSet(profile) ? SingleFolderProfile(parser.value(profile))
+                                                    : ProgramProfileFolders());
+    if (action == u"list") {
+        if (parser.isSet(allUsers))
+            viewer.ListAllUsers();
+        else
+            viewer.GetCacheURLList();
+        PrintRows(viewer.files);
+        PrintTo(stderr, viewer.status + u'\n');
+        return viewer.status.startsWith(u"出错") ? 1 : 0;
+    }
+    Clear(viewer);
+    return QCoreApplication::exec();
+}

@@ -1,0 +1,273 @@
+#include "app/app_context.h"
+#include "app/browser_profile.h"
+#include "cache_fixture.h"
+#include "download/download_window.h"
+#include "fixture_server.h"
+#include "scripted_prompter.h"
+#include "search/search_window.h"
+#include "settings/folder_history.h"
+#include "settings/settings_store.h"
+#include "settings/shared_options.h"
+#include "test_main.h"
+#include "tools/cache_viewer_window.h"
+#include "tools/copy_window.h"
+#include "tools/time_limits.h"
+#include "tools/window_helpers.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWebEngineProfile>
+
+namespace {
+
+void Write(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+// Runs check on the modal window that action opens, then closes it.
+void OnNextModal(std::function<void(QWidget*)> check) {
+    QTimer::singleShot(0, [check = std::move(check)] {
+        QWidget* modal = QApplication::activeModalWidget();
+        check(modal);
+        if (modal)
+            modal->close();
+    });
+}
+
+} // namespace
+
+class TestCacheWindows : public QObject {
+    Q_OBJECT
+
+    FixtureServer server_;
+    QTemporaryDir dir_;
+    QWebEngineProfile* profile_ = nullptr;
+    std::unique_ptr<SettingsStore> store_;
+    SharedOptions options_;
+    std::unique_ptr<AppContext> context_;
+
+private slots:
+    void initTestCase() {
+        TimeLimits::SetScale(0.05);
+        QVERIFY(server_.start());
+        server_.page(QStringLiteral("/home.html"),
+                     "<html><head><title>home</title></head><body>home</body></html>");
+        profile_ = CreateBrowserProfile(this);
+        store_ = std::make_unique<SettingsStore>(dir_.filePath(QStringLiteral("s.ini")));
+        store_->setText(SettingKeys::PromptSaveFolder(), QStringLiteral("0"));
+        context_ = std::make_unique<AppContext>(AppContext{
+            *store_, options_, profile_, server_.url(QStringLiteral("/home.html")), QString()});
+    }
+
+    void cleanup() { SetHomesRoot(QString::fromLatin1(SystemHomesRoot)); }
+
+    void copyWindowControlsAndRun() {
+        QVERIFY(SaveFolderHistory(
+            {QStringLiteral("/one"), QStringLiteral("/ONE"), QStringLiteral("/two")},
+            FolderHistoryPath()));
+        SettingsStore store(dir_.filePath(QStringLiteral("copy.ini")));
+        store.setText(SettingKeys::CopyOperation(), QStringLiteral("9"));
+        ScriptedPrompter prompter;
+        {
+            Form_Copy_Move tool(store, &prompter);
+            QCOMPARE(tool.windowTitle(), QStringLiteral("复制文件..."));
+            QCOMPARE(tool.Combo1->count(), 2);
+            QCOMPARE(tool.Combo1->currentText(), QDir::homePath());
+            for (QRadioButton* option : tool.Option)
+                QVERIFY(!option->isChecked());
+        }
+        store.setText(SettingKeys::CopyOperation(), QStringLiteral("3"));
+        Form_Copy_Move tool(store, &prompter);
+        QVERIFY(tool.Option.at(2)->isChecked());
+        tool.Option.at(4)->click();
+        QCOMPARE(tool.job().rule, 5);
+
+        // Browse: the choice, or the text kept, always ending with "/".
+        const QString target = dir_.filePath(QStringLiteral("copied"));
+        QDir().mkpath(target);
+        prompter.queue(target);
+        tool.Command1->click();
+        QCOMPARE(tool.Combo1->currentText(), target + u'/');
+        tool.Combo1->setCurrentText(target);
+        prompter.queue(QVariant());
+        tool.Command1->click();
+        QCOMPARE(tool.Combo1->currentText(), target + u'/');
+
+        QStringList files;
+        for (int i = 0; i < 3; ++i) {
+            files.append(dir_.filePath(QStringLiteral("copysrc/f%1.pdf").arg(i)));
+            Write(files.last(), QByteArray(200000, 'x'));
+        }
+        tool.setFiles(files, QStringLiteral("复制文件：3 个文件..."));
+        QCOMPARE(tool.windowTitle(), QStringLiteral("复制文件：3 个文件..."));
+        tool.show();
+        QStringList captions;
+        QStringList shownNames;
+        connect(&tool.job(), &CopyJob::fileStarted, this,
+                [&] { captions.append(tool.Command2->text()); });
+        connect(&tool.job(), &CopyJob::currentFileChanged, this,
+                [&](const QString& name) { shownNames.append(name); });
+        tool.Command2->click();
+        QTRY_COMPARE(prompter.messages(), QStringList{QStringLiteral("复制文件完成！")});
+        QCOMPARE(captions, QStringList(3, QStringLiteral("停止")));
+        QVERIFY(shownNames.contains(QStringLiteral("f1.pdf")));
+        QCOMPARE(tool.Command2->text(), QStringLiteral("开始"));
+        QCOMPARE(tool.ProgressBar1->value(), 0);
+        QCOMPARE(tool.ProgressBar1->maximum(), 4);
+        QVERIFY(tool.Label3->text().isEmpty());
+        QCOMPARE(QDir(target).entryList(QDir::Files).size(), 3);
+        QCOMPARE(store.text(SettingKeys::CopyOperation()), QStringLiteral("5"));
+        QCOMPARE(tool.Combo1->itemText(tool.Combo1->count() - 1), target + u'/');
+
+        // "关闭" during a run ends it at once, without the closing message.
+        const QString second = dir_.filePath(QStringLiteral("copied2"));
+        tool.Combo1->setCurrentText(second);
+        connect(&tool.job(), &CopyJob::fileStarted, this, [&](int index) {
+            if (index == 2)
+                tool.Command3->click();
+        });
+        tool.Command2->click();
+        QTRY_VERIFY(!tool.isVisible());
+        QTRY_VERIFY(!tool.job().running());
+        QCOMPARE(QDir(second).entryList(QDir::Files), QStringList{QStringLiteral("f0.pdf")});
+        QCOMPARE(prompter.messages().size(), 1);
+        QVERIFY(tool.job().files.isEmpty());
+    }
+
+    void viewerWindowListsSortsCopiesAndDeletes() {
+        QTemporaryDir dir;
+        const HostileHomes t = MakeHostileHomes(dir.path());
+        const QMap<QString, QString> outsideBefore = TreeSnapshot(t.outside);
+        SetHomesRoot(t.homes);
+        ScriptedPrompter prompter;
+        fIEcache w(*context_, &prompter);
+        QCOMPARE(w.windowTitle(), QStringLiteral("IE浏览器Cookie 缓存和历史列表-Quillmarsh"));
+        QCOMPARE(w.Label1->text(), QStringLiteral("000"));
+        QCOMPARE(w.ListView1->model()->headerData(2, Qt::Horizontal).toString(),
+                 QStringLiteral("SIZE(Byte)"));
+
+        w.Command2->click();
+        QCOMPARE(w.Label1->text(), QStringLiteral("共有10 个文件"));
+        QCOMPARE(w.ListView2->model()->rowCount(), 1);
+        QCOMPARE(w.ListView2->model()->index(0, 0).data().toString(), QStringLiteral("alice"));
+        QCOMPARE(w.ListView2->model()->index(0, 1).data().toString(), t.cache + u'/');
+        QCOMPARE(w.ListView3->model()->rowCount(), 7);
+
+        // Header clicks: largest first, then smallest first, by value.
+        QAbstractItemModel* files = w.ListView1->model();
+        auto sizes = [files] {
+            QList<qint64> out;
+            for (int r = 0; r < files->rowCount(); ++r)
+                out.append(files->index(r, 2).data().toLongLong());
+            return out;
+        };
+        emit w.ListView1->horizontalHeader()->sectionClicked(2);
+        QList<qint64> down = sizes();
+        QVERIFY(std::is_sorted(down.rbegin(), down.rend()));
+        emit w.ListView1->horizontalHeader()->sectionClicked(2);
+        const QList<qint64> up = sizes();
+        QVERIFY(std::is_sorted(up.begin(), up.end()));
+        QCOMPARE(up.first(), down.last());
+
+        // "复制选中...": the selected files, links left out.
+        int linkRow = -1;
+        int fileRow = -1;
+        for (int r = 0; r < files->rowCount(); ++r) {
+            const QString path = files->index(r, 3).data().toString();
+            if (path.endsWith(QStringLiteral("/to-file.pdf")))
+                linkRow = r;
+            if (path.endsWith(QStringLiteral("/readonly.gif")))
+                fileRow = r;
+        }
+        for (int r : {linkRow, fileRow})
+            w.ListView1->selectionModel()->select(
+                files->index(r, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QString copyTitle;
+        OnNextModal([&](QWidget* modal) {
+            QVERIFY(modal && modal->objectName() == u"Form_Copy_Move");
+            copyTitle = modal->windowTitle();
+        });
+        w.Command5->click();
+        QCOMPARE(copyTitle, QStringLiteral("复制文件：1 个文件..."));
+
+        w.Command4->click();
+        QTRY_VERIFY(w.Command4->isEnabled());
+        QCOMPARE(RelativeEntries(t.cache),
+                 (QStringList{QStringLiteral("cookies.txt"), QStringLiteral("sub"),
+                              QStringLiteral("sub/notes.TXT")}));
+        QCOMPARE(TreeSnapshot(t.outside), outsideBefore);
+        QCOMPARE(w.Label1->text(), QStringLiteral("共有2 个文件"));
+        QVERIFY(prompter.shown.isEmpty());
+
+        w.Command1->click();
+        QCOMPARE(w.viewer.tag, QStringLiteral("我的缓存"));
+        QCOMPARE(w.Label1->text(),
+                 QStringLiteral("共有%1 个文件").arg(w.ListView1->model()->rowCount()));
+    }
+
+    void clearFromBothWindowsMenus() {
+        QTemporaryDir dir;
+        HostileHomes t = MakeHostileHomes(dir.filePath(QStringLiteral("first")));
+        QMap<QString, QString> outsideBefore = TreeSnapshot(t.outside);
+        SetHomesRoot(t.homes);
+
+        ScriptedPrompter prompter;
+        QWidget start;
+        fWebSearch search(*context_, &start, &prompter);
+        search.setAttribute(Qt::WA_DeleteOnClose, false);
+        search.show();
+        QTRY_COMPARE_WITH_TIMEOUT(search.Combo1->count(), 1, 15000);
+
+        // The viewer opens modally from the search window.
+        QString viewerTitle;
+        OnNextModal([&](QWidget* modal) {
+            QVERIFY(modal);
+            viewerTitle = modal->windowTitle();
+        });
+        search.findChild<QAction*>(QStringLiteral("menu查看IE浏览器缓存"))->trigger();
+        QCOMPARE(viewerTitle, QStringLiteral("IE浏览器Cookie 缓存和历史列表-Quillmarsh"));
+
+        search.findChild<QAction*>(QStringLiteral("menu清空IE浏览器缓存"))->trigger();
+        QVERIFY(!IsFormLoaded(QStringLiteral("fIEcache")));
+        QTRY_COMPARE_WITH_TIMEOUT(prompter.messages(),
+                                  QStringList{QStringLiteral("IE缓存清空完毕！")}, 10000);
+        QCOMPARE(prompter.shown.last().icon, Prompter::Icon::Information);
+        QCOMPARE(RelativeEntries(t.cache),
+                 (QStringList{QStringLiteral("cookies.txt"), QStringLiteral("sub"),
+                              QStringLiteral("sub/notes.TXT")}));
+        QCOMPARE(TreeSnapshot(t.outside), outsideBefore);
+        QCOMPARE(search.Combo1->count(), 0); // the visited addresses went too
+
+        t = MakeHostileHomes(dir.filePath(QStringLiteral("second")));
+        outsideBefore = TreeSnapshot(t.outside);
+        SetHomesRoot(t.homes);
+        ScriptedPrompter downloadPrompter;
+        fFileDownload download(*context_, &downloadPrompter);
+        download.setAttribute(Qt::WA_DeleteOnClose, false);
+        download.findChild<QAction*>(QStringLiteral("menu清空IE浏览器缓存"))->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(downloadPrompter.messages(),
+                                  QStringList{QStringLiteral("IE缓存清空完毕！")}, 10000);
+        QVERIFY(!download.isVisible());
+        QCOMPARE(RelativeEntries(t.cache),
+                 (QStringList{QStringLiteral("cookies.txt"), QStringLiteral("sub"),
+                              QStringLiteral("sub/notes.TXT")}));
+        QCOMPARE(TreeSnapshot(t.outside), outsideBefore);
+    }
+};
+
+QM_TEST_WIDGETS_MAIN(TestCacheWindows)
+#include "tst_cache_windows.moc"
