@@ -1,5 +1,6 @@
 #include "cli/cli_command.h"
 
+#include "tools/quiet_startup.h"
 #include "version.h"
 
 #include <QGuiApplication>
@@ -34,6 +35,8 @@ int main(int argc, char* argv[]) {
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
     if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    EnsureRuntimeFolder();
+    SilenceHeadlessEngineNotes();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QGuiApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Quillmarsh"));
