@@ -7,20 +7,18 @@ if(NOT CPACK_PACKAGE_CONTACT)
 endif()
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "EI literature search and full-text download manager")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "EI literature search and full-text download manager
- Quillmarsh searches the EI (Engineering Index) database in its own browser
- pane, harvests the hits of the result pages, finds the PDF of each full-text
- link on the publisher's page and downloads the files with its own download
- manager. quillmarsh-cli runs the same core without windows.")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Quillmarsh searches the EI (Engineering Index) database in its own browser
+pane, harvests the hits of the result pages, finds the PDF of each full-text
+link on the publisher's page and downloads the files with its own download
+manager. quillmarsh-cli runs the same core without windows.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
-# Libraries the programs link come from the binaries themselves ...
+# Dependencies come from the binaries (the page engine's library brings its
+# helper process along in its shlibs).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# ... the page engine's helper process is started, not linked ...
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6webenginecore6-bin")
-# ... and the interface is Chinese.
+# The interface is Chinese.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk, xdg-utils")
 include(CPack)

@@ -12,6 +12,8 @@
 #include <QIcon>
 #include <QWebEngineProfile>
 
+#include <unistd.h>
+
 int main(int argc, char* argv[]) {
     QCoreApplication::setApplicationName(QStringLiteral("Quillmarsh"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUILLMARSH_VERSION_TEXT));
@@ -25,6 +27,10 @@ int main(int argc, char* argv[]) {
         return *status;
 
     EnsureRuntimeFolder();
+    SilenceEngineStartupNotes();
+    // The page engine refuses to start its sandbox as root (a root session, a container).
+    if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);

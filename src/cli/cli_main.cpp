@@ -36,7 +36,7 @@ int main(int argc, char* argv[]) {
     if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     EnsureRuntimeFolder();
-    SilenceHeadlessEngineNotes();
+    SilenceEngineStartupNotes();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QGuiApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Quillmarsh"));

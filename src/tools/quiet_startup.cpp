@@ -15,7 +15,7 @@ namespace {
 
 QtMessageHandler previousHandler = nullptr;
 
-bool IsHeadlessEngineNote(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+bool IsEngineStartupNote(QtMsgType type, const QMessageLogContext& context, const QString& text) {
     if (context.category && qstrcmp(context.category, "qt.webenginecontext") == 0)
         return type == QtInfoMsg || type == QtDebugMsg;
     // The engine ends some notes with a line break of its own.
@@ -24,7 +24,7 @@ bool IsHeadlessEngineNote(QtMsgType type, const QMessageLogContext& context, con
 }
 
 void FilterNotes(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-    if (IsHeadlessEngineNote(type, context, text))
+    if (IsEngineStartupNote(type, context, text))
         return;
     if (previousHandler) {
         previousHandler(type, context, text);
@@ -55,6 +55,6 @@ void EnsureRuntimeFolder() {
     qputenv("XDG_RUNTIME_DIR", path);
 }
 
-void SilenceHeadlessEngineNotes() {
+void SilenceEngineStartupNotes() {
     previousHandler = qInstallMessageHandler(&FilterNotes);
 }

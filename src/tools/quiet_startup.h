@@ -6,8 +6,8 @@
 // private folder of this user; Qt then warns, rightly.
 void EnsureRuntimeFolder();
 
-// Keeps the page engine's start-up notes off the terminal of a headless run:
-// its settings dump, the sandbox note (the sandbox is off because the program
-// turned it off as root) and the missing graphics backend (a headless run draws
-// nothing). Every other message still reaches stderr.
-void SilenceHeadlessEngineNotes();
+// Keeps the page engine's start-up notes off the terminal: its settings dump,
+// the sandbox note (the program itself turns the sandbox off as root) and the
+// missing graphics backend (pages are then drawn without the GPU, as headless
+// runs always are). Every other message still reaches stderr.
+void SilenceEngineStartupNotes();

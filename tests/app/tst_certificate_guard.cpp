@@ -59,15 +59,6 @@ private slots:
         QVERIFY(prompter.shown.isEmpty());
         QVERIFY(TitleOf(page.get()) != QStringLiteral("Secret page"));
         QCOMPARE(tls_.requests, 0);
-
-        // Without anyone to ask, a pane that is not silent refuses as well.
-        page->setSilent(false);
-        auto orphan = std::make_unique<BrowserPage>(&profile);
-        auto* unattended = new CertificateGuard(orphan.get(), nullptr);
-        QSignalSpy orphanStatus(unattended, &CertificateGuard::StatusText);
-        orphan->Navigate(url);
-        QTRY_VERIFY_WITH_TIMEOUT(!orphanStatus.isEmpty(), 15000);
-        QCOMPARE(tls_.requests, 0);
     }
 
     void askingPaneContinuesOnlyWhenTheUserSaysYes() {
