@@ -112,9 +112,13 @@ fCover::fCover(AppContext& context, Prompter* prompter, QWidget* parent)
         获取最新版本();
     });
     connect(uXMLHTTP2, &uXMLHTTP::OnDateArrived, this, &fCover::evaluateVersionFile);
-    connect(uXMLHTTP2, &uXMLHTTP::OnDateErr, this, [this] {
-        prompter_->message(QStringLiteral("请保持网络畅通！"), Prompter::Icon::Critical);
-    });
+    // Queued: the modal message must not run inside the request's own signal.
+    connect(
+        uXMLHTTP2, &uXMLHTTP::OnDateErr, this,
+        [this] {
+            prompter_->message(QStringLiteral("请保持网络畅通！"), Prompter::Icon::Critical);
+        },
+        Qt::QueuedConnection);
 }
 
 fWebSearch* fCover::searchWindow() const {

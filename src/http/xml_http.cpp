@@ -95,7 +95,6 @@ bool uXMLHTTP::Open_(const QString& method, const QString& url, const QString& s
     request_.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                           QNetworkRequest::AlwaysNetwork);
     saveFile_ = saveFile;
-    opened_ = true;
     prepared_ = true;
     readyState_ = 1;
     return true;
@@ -109,7 +108,7 @@ void uXMLHTTP::SetRequestHeader(const QString& name, const QString& value) {
 }
 
 void uXMLHTTP::Send_(const QString& body) {
-    if (!opened_ || !prepared_)
+    if (!prepared_)
         return;
     prepared_ = false;
     const QByteArray data = body.toUtf8();
@@ -133,6 +132,7 @@ void uXMLHTTP::Send_(const QString& body) {
 
 void uXMLHTTP::Abort_() {
     dropReply();
+    resetResponse();
     prepared_ = false;
     readyState_ = 0;
 }

@@ -36,9 +36,11 @@ public:
     bool Open_(const QString& method, const QString& url, const QString& saveFile = {});
     // Adds a request header to the prepared request; ignored otherwise.
     void SetRequestHeader(const QString& name, const QString& value);
-    // Sends the prepared request with body (UTF-8); does nothing without one.
+    // Sends the request prepared by the last Open_ with body (UTF-8); does nothing
+    // before the first Open_, after a refused one, or a second time.
     void Send_(const QString& body = {});
-    // Stops the running request: no event follows, DownOK keeps its value.
+    // Stops the running request and forgets its response: no event follows,
+    // DownOK keeps its value.
     void Abort_();
 
     // False at every Open_; true once the request finished, whatever its status.
@@ -86,7 +88,6 @@ private:
     QNetworkRequest request_;
     QByteArray method_;
     QString saveFile_;
-    bool opened_ = false;   // set by the first Open_, never cleared
     bool prepared_ = false; // an opened request waits for Send_
     bool downOK_ = false;
     bool overLimit_ = false;
