@@ -2,37 +2,53 @@
 #include "app/browser_profile.h"
 #include "app/cover_window.h"
 #include "app/site_config.h"
+#include "app/start_options.h"
 #include "settings/settings_store.h"
 #include "settings/shared_options.h"
+#include "tools/quiet_startup.h"
 #include "version.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
+#include <QIcon>
 #include <QWebEngineProfile>
 
+#include <unistd.h>
+
 int main(int argc, char* argv[]) {
+    QCoreApplication::setApplicationName(QStringLiteral("Quillmarsh"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUILLMARSH_VERSION_TEXT));
+    // --help and --version must work where no window can open, so the command
+    // line is read before the GUI starts.
+    StartCommandLine commandLine;
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    if (const auto status = commandLine.answerBeforeGui(arguments))
+        return *status;
+
+    EnsureRuntimeFolder();
+    SilenceEngineStartupNotes();
+    // The page engine refuses to start its sandbox as root (a root session, a container).
+    if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Quillmarsh"));
-    QApplication::setApplicationVersion(QStringLiteral(QUILLMARSH_VERSION_TEXT));
     QApplication::setQuitOnLastWindowClosed(false);
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("EI 文献检索与批量下载"));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption homeUrl(
-        QStringLiteral("home-url"),
-        QStringLiteral("Open URL as the database home page for this run."), QStringLiteral("URL"));
-    parser.addOption(homeUrl);
-    parser.process(app);
+    QGuiApplication::setDesktopFileName(QStringLiteral(QUILLMARSH_APP_ID));
+    QIcon icon = QIcon::fromTheme(QStringLiteral(QUILLMARSH_APP_ID));
+    if (icon.isNull()) {
+        for (int size : {16, 24, 32, 48, 64, 128, 256})
+            icon.addFile(QStringLiteral(":/icons/%1x%1/apps/" QUILLMARSH_APP_ID ".png").arg(size));
+    }
+    QApplication::setWindowIcon(icon);
+    commandLine.process(QCoreApplication::arguments());
 
     SettingsStore store;
     SharedOptions options;
     QWebEngineProfile* profile = CreateBrowserProfile();
-    AppContext context{store, options, profile,
-                       parser.isSet(homeUrl) ? parser.value(homeUrl) : SiteConfig::DatabaseHomeUrl,
-                       QString()};
+    AppContext context{store,     options,
+                       profile,   commandLine.homeUrl(SiteConfig::DatabaseHomeUrl),
+                       QString(), commandLine.updateUrl(QStringLiteral(QUILLMARSH_UPDATE_URL))};
 
     int status = 0;
     {

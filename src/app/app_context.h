@@ -11,6 +11,7 @@ struct AppContext {
     SettingsStore& store;
     SharedOptions& options;
     QWebEngineProfile* profile = nullptr;
-    QString homeUrl; // the database home page for this run
-    QString OSName;  // computed by the start window
+    QString homeUrl;     // the database home page for this run
+    QString OSName;      // computed by the start window
+    QString updateUrl{}; // the version file's address; empty: no update check
 };

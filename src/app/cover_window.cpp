@@ -2,9 +2,13 @@
 
 #include "app/app_context.h"
 #include "app/os_name.h"
+#include "app/update_check.h"
+#include "http/xml_http.h"
 #include "search/search_window.h"
 #include "settings/settings_store.h"
 #include "settings/shared_options.h"
+#include "tools/shell_open.h"
+#include "tools/text_utils.h"
 #include "version.h"
 
 #include <QApplication>
@@ -58,9 +62,10 @@ QString CoverVersionText() {
         .arg(QUILLMARSH_VERSION_PATCH);
 }
 
-fCover::fCover(AppContext& context, QWidget* parent)
+fCover::fCover(AppContext& context, Prompter* prompter, QWidget* parent)
     : QWidget(parent)
-    , context_(context) {
+    , context_(context)
+    , prompter_(prompter, this) {
     setObjectName(QStringLiteral("fCover"));
     setWindowTitle(QStringLiteral("Quillmarsh"));
 
@@ -81,6 +86,10 @@ fCover::fCover(AppContext& context, QWidget* parent)
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(100);
     Timer1->setSingleShot(true);
+    uXMLHTTP2 = new uXMLHTTP(this);
+    uXMLHTTP2->setObjectName(QStringLiteral("uXMLHTTP2"));
+    uXMLHTTP2->setMaximumBodySize(VersionFileMaxBytes);
+    openUrl = &OpenUrlInBrowser;
 
     auto* labels = new QHBoxLayout;
     labels->addWidget(Label2);
@@ -98,8 +107,18 @@ fCover::fCover(AppContext& context, QWidget* parent)
 
     connect(Command1, &QPushButton::clicked, this, &fCover::openSearchWindow);
     connect(Command3, &QPushButton::clicked, this, &QWidget::close);
-    // The update check starts here once the program has a release server.
-    connect(Timer1, &QTimer::timeout, this, [this] { Timer1->stop(); });
+    connect(Timer1, &QTimer::timeout, this, [this] {
+        Timer1->stop();
+        获取最新版本();
+    });
+    connect(uXMLHTTP2, &uXMLHTTP::OnDateArrived, this, &fCover::evaluateVersionFile);
+    // Queued: the modal message must not run inside the request's own signal.
+    connect(
+        uXMLHTTP2, &uXMLHTTP::OnDateErr, this,
+        [this] {
+            prompter_->message(QStringLiteral("请保持网络畅通！"), Prompter::Icon::Critical);
+        },
+        Qt::QueuedConnection);
 }
 
 fWebSearch* fCover::searchWindow() const {
@@ -119,6 +138,30 @@ void fCover::loadOnce() {
     // Qt WebEngine always renders in standards mode: nothing to set up for it.
     context_.options.loadForStartWindow(context_.store);
     Timer1->start();
+}
+
+void fCover::获取最新版本() {
+    versionText_.clear();
+    // No release server yet: without an address there is no request and no message.
+    if (context_.updateUrl.isEmpty())
+        return;
+    if (!uXMLHTTP2->Open_(QStringLiteral("GET"), context_.updateUrl)) {
+        qWarning("Quillmarsh: the update address is not an http or https address");
+        return;
+    }
+    uXMLHTTP2->Send_();
+}
+
+void fCover::evaluateVersionFile() {
+    versionText_ = TrimSpaces(uXMLHTTP2->ResponseText());
+    const auto newer = NewerVersion(versionText_, RunningVersionKey());
+    if (!newer)
+        return;
+    const QString page = ProductPageUrl(context_.updateUrl);
+    if (!page.isEmpty() && openUrl)
+        openUrl(page);
+    Label3->setText(QStringLiteral("最新版本：V") + *newer);
+    Label3->show();
 }
 
 void fCover::openSearchWindow() {

@@ -1,5 +1,6 @@
 #include "cli/cli_command.h"
 
+#include "tools/quiet_startup.h"
 #include "version.h"
 
 #include <QGuiApplication>
@@ -36,6 +37,8 @@ int main(int argc, char* argv[]) {
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
     if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    EnsureRuntimeFolder();
+    SilenceEngineStartupNotes();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QGuiApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Quillmarsh"));

@@ -1,6 +1,7 @@
 #include "cli/cli_command.h"
 
 #include "app/browser_page.h"
+#include "app/certificate_guard.h"
 #include "app/page_document.h"
 #include "search/result_parser.h"
 #include "tools/time_limits.h"
@@ -17,6 +18,11 @@ QCoro::Task<int> Parse(QString target, bool checkedOnly) {
     QWebEngineProfile profile; // off the record: a batch run leaves nothing behind
     BrowserPage page(&profile);
     page.setSilent(true);
+    // Nobody to ask: an untrusted certificate refuses the page, and stderr says so.
+    QObject::connect(new CertificateGuard(&page, nullptr), &CertificateGuard::StatusText,
+                     [](const QString& text) {
+                         PrintTo(stderr, QStringLiteral("quillmarsh-cli: %1\n").arg(text));
+                     });
     const QUrl url = QFileInfo::exists(target)
                          ? QUrl::fromLocalFile(QFileInfo(target).absoluteFilePath())
                          : QUrl::fromUserInput(target);

@@ -2,6 +2,7 @@
 
 #include "app/app_context.h"
 #include "app/browser_view.h"
+#include "app/certificate_guard.h"
 #include "download/download_session.h"
 #include "download/file_type.h"
 #include "download/inet_transfer.h"
@@ -309,6 +310,8 @@ void fFileDownload::buildList() {
     });
 
     BrowserPage* page = Web1->browser();
+    connect(new CertificateGuard(page, prompter_.get()), &CertificateGuard::StatusText, Panel[2],
+            &QLabel::setText);
     connect(page, &BrowserPage::DocumentComplete, this, [this] { WebPageLoading = false; });
     connect(page, &BrowserPage::TitleChange, this, [this](const QString& title) {
         if (TrimSpaces(title).toLower() != u"about:blank")

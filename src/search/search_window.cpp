@@ -2,6 +2,7 @@
 
 #include "app/app_context.h"
 #include "app/browser_view.h"
+#include "app/certificate_guard.h"
 #include "download/download_window.h"
 #include "search/harvester.h"
 #include "search/record_cleanup.h"
@@ -299,6 +300,10 @@ void fWebSearch::buildMenus() {
 void fWebSearch::connectBrowsers() {
     BrowserPage* page = WebBrowser1->browser();
     connect(page, &BrowserPage::StatusTextChange, StatusPanel2, &QLabel::setText);
+    // Untrusted certificates: the visible pane asks unless silent, the hidden one refuses.
+    for (BrowserPage* pane : {page, Web2})
+        connect(new CertificateGuard(pane, prompter_.get()), &CertificateGuard::StatusText,
+                StatusPanel2, &QLabel::setText);
     connect(page, &BrowserPage::TitleChange, this, [this](const QString& title) {
         if (title.toLower() != u"about:blank")
             recordVisitedAddress();
