@@ -1,5 +1,6 @@
 #include "cli/cli_command.h"
 
+#include "tools/time_limits.h"
 #include "version.h"
 
 #include <QGuiApplication>
@@ -17,6 +18,13 @@ const char Usage[] =
     "  detect FILE...   print each file's path, a tab and its real type\n"
     "  parse FILE|URL [--checked-only]\n"
     "                   print the hits of a result page: title, a tab, full-text link\n"
+    "  resolve URL...   print each landing page's address, a tab and its PDF address\n"
+    "  download [--method 1|2] [--threads N] [--dir D] [--policy 跳过|覆盖|重命名]\n"
+    "           [--max-mb X] URL...\n"
+    "                   download files: state, size, percent, type and path per task\n"
+    "  harvest START_URL [--checked-only] [--dir D] [--original-names] [--method 1|2]\n"
+    "          [--threads N]\n"
+    "                   every result page, every record, every PDF: one line a record\n"
     "  --version        print the version\n";
 
 } // namespace
@@ -38,12 +46,19 @@ int main(int argc, char* argv[]) {
     QGuiApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Quillmarsh"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUILLMARSH_VERSION_TEXT));
+    // Every time limit scaled by this factor (tests run the real limits in seconds).
+    bool scaled = false;
+    const double scale = qEnvironmentVariable("QUILLMARSH_TIME_SCALE").toDouble(&scaled);
+    if (scaled && scale > 0)
+        TimeLimits::SetScale(scale);
 
     QStringList args = QCoreApplication::arguments().mid(1);
     const std::map<QString, CliCommand> commands = {
         {QStringLiteral("detect"), &RunDetectCommand},
         {QStringLiteral("parse"), &RunParseCommand},
         {QStringLiteral("download"), &RunDownloadCommand},
+        {QStringLiteral("resolve"), &RunResolveCommand},
+        {QStringLiteral("harvest"), &RunHarvestCommand},
     };
     if (args.isEmpty() || args.first() == u"--help" || args.first() == u"-h") {
         std::fputs(Usage, args.isEmpty() ? stderr : stdout);

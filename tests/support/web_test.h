@@ -30,5 +30,5 @@ template <typename T> T Await(QCoro::Task<T>&& task) {
     return QCoro::waitFor(std::move(task));
 }
 
-// Evaluates script in page and returns its result.
+// Evaluates script in the page's own script world and returns its result.
 QVariant Evaluate(BrowserPage* page, const QString& script);
