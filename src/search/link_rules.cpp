@@ -3,6 +3,8 @@
 #include "app/page_document.h"
 #include "app/site_config.h"
 
+#include <QUrl>
+
 namespace {
 
 namespace Marker = SiteConfig::PublisherMarker;
@@ -166,6 +168,11 @@ QString FindPdfAddress(const PageDocument& document) {
             continue;
         result = TrimEnds(meta.content);
         result.replace(Amp, QStringLiteral("&"));
+        // A relative address means the page's own site; queued as it stands it
+        // could never be downloaded.
+        const QUrl content(result);
+        if (!result.isEmpty() && content.isRelative())
+            result = QUrl(address).resolved(content).toString();
         break;
     }
     return result;
