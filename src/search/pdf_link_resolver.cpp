@@ -66,6 +66,7 @@ QCoro::Task<QString> PdfLinkResolver::获取PDF下载网址(QString fullTextLink
     };
 
     // The previous landing page goes first, so nothing of it is read for this link.
+    const QUrl previous = browser_->url();
     clock.start();
     flags_.setHiddenPageLoading(true);
     watch.expect(browser_->Navigate(QStringLiteral("about:blank")));
@@ -123,5 +124,10 @@ QCoro::Task<QString> PdfLinkResolver::获取PDF下载网址(QString fullTextLink
         if (!self)
             co_return QString();
     }
-    co_return document ? FindPdfAddress(*document) : QString();
+    // Stopped before the link's page arrived, the browser may still show the
+    // previous record's page: its PDF is not this record's.
+    if (!document || (SameAddress(QUrl(document->URL()), previous) &&
+                      !SameAddress(previous, QUrl::fromUserInput(fullTextLink.trimmed()))))
+        co_return QString();
+    co_return FindPdfAddress(*document);
 }
