@@ -49,10 +49,15 @@ QCoro::Task<bool> HarvestAndAnalyse(HarvestJob& job) {
     QElapsedTimer clock;
     clock.start();
     const auto limit = TimeLimits::Scaled(TimeLimits::NextPageLoad);
-    while (!start.isEmpty() && !watch.complete() && clock.elapsed() < limit.count())
+    bool loaded = false;
+    while (!start.isEmpty() && clock.elapsed() < limit.count()) {
+        loaded = co_await watch.loaded();
+        if (loaded)
+            break;
         co_await WaitForSignal(&watch, &LoadWatch::changed,
                                limit - std::chrono::milliseconds(clock.elapsed()));
-    if (!watch.complete()) {
+    }
+    if (!loaded) {
         PrintTo(stderr, QStringLiteral("quillmarsh-cli: %1 did not load\n").arg(job.startUrl));
         co_return false;
     }

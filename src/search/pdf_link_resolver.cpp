@@ -67,11 +67,16 @@ QCoro::Task<QString> PdfLinkResolver::获取PDF下载网址(QString fullTextLink
 
     // The previous landing page goes first, so nothing of it is read for this link.
     const QUrl previous = browser_->url();
+    watch.passOver(previous);
     clock.start();
     flags_.setHiddenPageLoading(true);
     watch.expect(browser_->Navigate(QStringLiteral("about:blank")));
-    while (!over() && !watch.complete())
-        co_await WaitForSignal(&watch, &LoadWatch::changed, left());
+    while (!over()) {
+        if (co_await watch.loaded())
+            break;
+        if (!over())
+            co_await WaitForSignal(&watch, &LoadWatch::changed, left());
+    }
     if (!self || !browser_)
         co_return QString();
 
@@ -87,9 +92,12 @@ QCoro::Task<QString> PdfLinkResolver::获取PDF下载网址(QString fullTextLink
     flags_.setHiddenPageLoading(true);
     watch.expect(browser_->Navigate(fullTextLink));
     std::optional<PageDocument> document;
-    int documentTakenAt = -1;
+    bool loaded = false;
     while (!over()) {
-        if (!watch.complete() || browser_->Busy()) {
+        loaded = co_await watch.loaded();
+        if (over())
+            break;
+        if (!loaded) {
             co_await WaitForSignal(&watch, &LoadWatch::changed, left());
             continue;
         }
@@ -97,8 +105,7 @@ QCoro::Task<QString> PdfLinkResolver::获取PDF下载网址(QString fullTextLink
         document = co_await browser_->Document();
         if (!self || !browser_)
             co_return QString();
-        documentTakenAt = navigations;
-        if (!watch.complete() || watch.navigations() != navigations)
+        if (watch.navigations() != navigations)
             continue; // the next page started meanwhile
         const auto refresh = document ? RefreshRedirectDelay(*document) : std::nullopt;
         if (!refresh)
@@ -115,19 +122,21 @@ QCoro::Task<QString> PdfLinkResolver::获取PDF下载网址(QString fullTextLink
             co_return QString();
         if (watch.navigations() == navigations)
             break; // the refresh never came: read the page as it is
+        document.reset();
+        loaded = false;
     }
     if (!self || !browser_)
         co_return QString();
-    flags_.setHiddenPageLoading(!watch.complete());
-    if (!document || documentTakenAt != watch.navigations() || !watch.complete()) {
+    flags_.setHiddenPageLoading(!loaded);
+    if (!document || !loaded) {
         document = co_await browser_->Document();
         if (!self)
             co_return QString();
     }
     // Stopped before the link's page arrived, the browser may still show the
     // previous record's page: its PDF is not this record's.
-    if (!document || (SameAddress(QUrl(document->URL()), previous) &&
-                      !SameAddress(previous, QUrl::fromUserInput(fullTextLink.trimmed()))))
+    if (!document ||
+        (SameAddress(QUrl(document->URL()), previous) && !SameAddress(previous, wanted)))
         co_return QString();
     co_return FindPdfAddress(*document);
 }

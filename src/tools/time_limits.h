@@ -13,6 +13,10 @@ inline constexpr milliseconds FileManagerCall{3000};
 // not a rule of the program's behaviour, so it is never scaled.
 inline constexpr milliseconds ScriptAnswer{10000};
 
+// How often a waiting page load looks at the page itself, besides the engine's
+// reports. A period, not a limit: never scaled.
+inline constexpr milliseconds PagePoll{250};
+
 // A next result page must finish loading within this time.
 inline constexpr milliseconds NextPageLoad{60000};
 // Pause after a next result page loaded, so its scripts can finish.

@@ -224,17 +224,6 @@ private slots:
                  QStringLiteral("http://127.0.0.1:81/www.mdpi.com/pdf/1.pdf"));
     }
 
-    void theRulesAreOneTableRowPerPublisher() {
-        const QList<PublisherRule>& rules = PublisherRules();
-        QCOMPARE(rules.size(), 13);
-        QCOMPARE(rules.at(1).markers,
-                 (QStringList{Marker::JapanInstituteOfEnergy, Marker::ChemicalEngineersJapan}));
-        for (const PublisherRule& rule : rules) {
-            QVERIFY(!rule.markers.isEmpty());
-            QVERIFY(rule.matches);
-        }
-    }
-
     void refreshRedirects() {
         const auto page = [](const QString& httpEquiv, const QString& content,
                              bool framed = false) {

@@ -90,6 +90,17 @@ private slots:
                  server_.url(QStringLiteral("/pdf/framed.pdf")));
         QVERIFY2(clock.elapsed() < 1800, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(!flags_.HiddenPageLoading());
+
+        // Moves within the page (fragment, history entries) are no new loads to wait for.
+        server_.page(QStringLiteral("/www.sciencedirect.com/moves.html"),
+                     "<html><body><a href='/pdf/moves.pdf' title='Download PDF'>Download PDF</a>"
+                     "<script>location.hash = 'top'; history.replaceState(null, '', '?v=2');"
+                     "window.addEventListener('load', function () { location.hash = 'end'; });"
+                     "</script></body></html>");
+        clock.restart();
+        QCOMPARE(resolve(server_.url(QStringLiteral("/www.sciencedirect.com/moves.html"))),
+                 server_.url(QStringLiteral("/pdf/moves.pdf")));
+        QVERIFY2(clock.elapsed() < 1800, qPrintable(QString::number(clock.elapsed())));
     }
 
     // Only the load of the address asked for ends the wait: a finish reported
