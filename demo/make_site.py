@@ -1,6 +1,9 @@
 #!/usr/bin/env python3
 """Writes the offline demo site into demo/site/: three result pages linked by
-"next >", a page in the SSL-VPN gateway form, publisher landing pages and PDFs."""
+"next >", a page in the SSL-VPN gateway form, publisher landing pages (one for
+each publisher rule, and the awkward kinds: redirects, a refresh, frames, a page
+that never finishes), their PDFs and the pictures, fonts and style sheets that
+publishers' pages carry."""
 import os
 import zlib
 
@@ -34,13 +37,6 @@ TITLES = [
     "Cooling strategies for high-power LED modules",
 ]
 
-PUBLISHERS = [
-    ("www.sciencedirect.com", "science/article/pii/S{n:04d}", "sciencedirect"),
-    ("link.springer.com", "article/10.1007/s{n:04d}", "springer"),
-    ("onlinelibrary.wiley.com", "doi/full/10.1002/w{n:04d}", "wiley"),
-    ("pubs.acs.org", "doi/abs/10.1021/a{n:04d}", "acs"),
-]
-
 HEAD = """<!DOCTYPE html>
 <html><head><meta charset="utf-8"><title>{title}</title>
 <style>
@@ -52,7 +48,8 @@ body {{ font-family: sans-serif; margin: 0; background: #f4f6f8; }}
 .result h3 {{ margin: 4px 0; font-size: 15px; color: #1c5478; }}
 .links a {{ margin-right: 12px; font-size: 13px; }}
 .pager {{ margin: 12px 0; font-size: 14px; }}
-</style></head><body>
+</style>
+<script>function openFullText(path) {{ location.href = path; }}</script></head><body>
 <div class="top">Engineering Village (demo) &mdash; Quick Search</div>
 <div class="wrap">
 """
@@ -61,8 +58,8 @@ def escape(text):
     return text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
 
 def landing(n):
-    host, path, kind = PUBLISHERS[n % len(PUBLISHERS)]
-    return host, path.format(n=n), kind
+    """The full-text link path of record n (what its result block points to)."""
+    return LANDINGS[n]["link"]
 
 def result_block(n, title, odd, href):
     cls = "result odd" if odd else "result"
@@ -133,8 +130,7 @@ def result_pages():
         body.append(f"<p>Results {page * per_page + 1}-{page * per_page + per_page} of 24</p>\n")
         for i in range(per_page):
             n = page * per_page + i + 1
-            host, path, _ = landing(n)
-            href = f"javascript:openFullText('/{host}/{path}.html')"
+            href = f"javascript:openFullText('{landing(n)}')"
             body.append(result_block(n, TITLES[n - 1], i % 2 == 1, href))
         # Look-alikes the parser must pass over.
         body.append('<div class="result extra"><input type="checkbox"><a href="#">x</a><h3>Not a hit'
@@ -160,33 +156,190 @@ def gateway_page():
     body.append("</div></body></html>\n")
     write("gateway.html", "".join(body))
     for n in (1, 2):
-        host, path, _ = landing(n)
         write(f"gw/,DanaInfo=www.engineeringvillage.com+paper{n}.html",
-              f'<html><head><meta http-equiv="refresh" content="0; url=/{host}/{path}.html"></head>'
+              f'<html><head><meta http-equiv="refresh" content="0; url={landing(n)}"></head>'
               f"<body>Redirecting through the gateway...</body></html>\n")
 
+# What each record's full-text link leads to: one landing page per publisher
+# rule (both markers of the Japanese societies' rule), pages with and without
+# citation_pdf_url, a redirect chain, a refresh, a frame page and a page that
+# never finishes loading. "page" is the landing page file, "pdf" its PDF.
+def anchor(href, text, attrs=""):
+    return f'<a href="{href}"{attrs}>{text}</a>'
+
+LANDINGS = {
+    1: dict(link="/link.springer.com/article/10.1007/s0001.html", pdf="/link.springer.com/pdf/0001.pdf",
+            a=lambda p: anchor(p, '<span class="c-pdf-download__text">Download PDF</span>'
+                                  '<span class="download-pdf-size">(1.2 MB)</span>')),
+    2: dict(link="/onlinelibrary.wiley.com/doi/full/10.1002/w0002.html", pdf="/onlinelibrary.wiley.com/pdf/0002.pdf",
+            a=lambda p: anchor(p, "Get PDF (123K)", ' title="Article in pdf format"')),
+    3: dict(link="/pubs.acs.org/doi/abs/10.1021/a0003.html", pdf="/pubs.acs.org/pdf/0003.pdf",
+            a=lambda p: anchor(p, "PDF (2 MB)", ' title="High-Res PDF"')),
+    4: dict(link="/www.sciencedirect.com/science/article/pii/S0004.html", pdf="/www.sciencedirect.com/pdf/0004.pdf",
+            a=lambda p: anchor(p, "Download PDF (1 MB)", ' title="Download PDF"')),
+    5: dict(link="/www.jstage.jst.go.jp/article/jie/95/5/95_5/_article.html",
+            pdf="/www.jstage.jst.go.jp/article/jie/95/5/95_5/_pdf",
+            a=lambda p: anchor(p, "本文PDF [1104K]")),
+    6: dict(link="/journal.scej.org/article/kakoronbunshu/46/1/46_6/_article.html",
+            pdf="/journal.scej.org/article/kakoronbunshu/46/1/46_6/_pdf",
+            a=lambda p: anchor(p, "Full Text PDF [856K]")),
+    7: dict(link="/kns.cnki.net/kcms/detail/X0007.html", pdf="/kns.cnki.net/kcms/download.aspx",
+            href="/kns.cnki.net/kcms/download.aspx?filename=X0007&amp;dflag=pdfdown",
+            a=lambda p: anchor(p, "PDF下载", ' class="btn-dlpdf"')),
+    # ScienceDirect with citation metadata as well: the metadata has the last word.
+    8: dict(link="/www.sciencedirect.com/science/article/pii/S0008.html", pdf="/www.sciencedirect.com/pdf/0008.pdf",
+            href="/www.sciencedirect.com/science/article/pii/S0008/pdfft?md5=x&amp;pid=1",
+            meta=True,
+            a=lambda p: anchor(p, "Download full text in PDF", ' title="Download full text in PDF"')),
+    9: dict(link="/link.springer.com/article/10.1007/s0009.html", pdf="/link.springer.com/pdf/0009.pdf",
+            a=lambda p: anchor(p, '<span>Download PDF</span><span class="download-pdf-size">(640 KB)</span>')),
+    10: dict(link="/d.wanfangdata.com.cn/periodical/X0010.html", pdf="/f.wanfangdata.com.cn/download/X0010.pdf",
+             a=lambda p: anchor(p, '<i class="icon icon-download"></i>下载', ' title="下载全文"')),
+    11: dict(link="/jes.ecsdl.org/content/166/X0011.html", pdf="/jes.ecsdl.org/content/166/X0011.full.pdf",
+             a=lambda p: anchor(p, "Full Text (PDF)")),
+    12: dict(link="/iopscience.iop.org/article/10.1088/X0012.html", pdf="/iopscience.iop.org/article/10.1088/X0012/pdf",
+             a=lambda p: anchor(p, "Article PDF", ' class="btn btn-default pdf-button-main"')),
+    13: dict(link="/www.maneyonline.com/doi/abs/10.1179/X0013.html", pdf="/www.maneyonline.com/doi/pdf/10.1179/X0013",
+             a=lambda p: anchor(p, '<img src="/assets/pdfDownload.png" alt="">')),
+    14: dict(link="/www.hindawi.com/journals/jnm/2016/X0014.html", pdf="/downloads.hindawi.com/journals/jnm/2016/X0014.pdf",
+             a=lambda p: anchor(p, "Full-Text PDF", ' class="full_text_pdf"')),
+    15: dict(link="/www.nejm.org/doi/full/10.1056/X0015.html", pdf="/www.nejm.org/doi/pdf/10.1056/X0015",
+             a=lambda p: anchor(p, "PDF", ' class="zone-tool-articlePDF"')),
+    16: dict(link="/science.sciencemag.org/content/352/X0016.html", pdf="/science.sciencemag.org/content/352/X0016.full.pdf",
+             a=lambda p: anchor(p, "Full Text (PDF)")),
+    # A publisher without a rule: only the citation metadata tells.
+    17: dict(link="/www.mdpi.com/journal/X0017.html", pdf="/www.mdpi.com/pdf/X0017.pdf", meta=True,
+             a=lambda p: anchor(p, "Download PDF")),
+    # A publisher without a rule and without metadata: the record fails.
+    18: dict(link="/www.example-press.org/article/X0018.html", pdf=None,
+             a=lambda p: anchor("/www.example-press.org/article/X0018/download", "PDF")),
+    # Behind a chain of HTTP redirects (see .routes) to ScienceDirect.
+    19: dict(link="/linkinghub.elsevier.com/retrieve/pii/S0019",
+             page="/www.sciencedirect.com/science/article/pii/S0019.html", pdf="/www.sciencedirect.com/pdf/0019.pdf",
+             a=lambda p: anchor(p, "Download PDF", ' title="Download PDF"')),
+    # A frame page: its metadata is read, its frames' scripts cannot move it.
+    20: dict(link="/www.tandfonline.com/doi/full/X0020.html", pdf="/www.tandfonline.com/doi/pdf/X0020.pdf",
+             frames=True),
+    # A page that never finishes loading (see .routes): read as far as it came.
+    21: dict(link="/iopscience.iop.org/article/10.1088/slow0021",
+             page="/iopscience.iop.org/article/10.1088/slow0021.html", pdf="/iopscience.iop.org/article/10.1088/X0021/pdf",
+             stall=True,
+             a=lambda p: anchor(p, "Article PDF", ' class="btn btn-default pdf-button-main"')),
+    # A refresh that leads on to the publisher's page.
+    22: dict(link="/dx.doi.org/10.1021/X0022.html", refresh="/pubs.acs.org/doi/abs/10.1021/a0022.html",
+             page="/pubs.acs.org/doi/abs/10.1021/a0022.html", pdf="/pubs.acs.org/pdf/0022.pdf",
+             a=lambda p: anchor(p, "PDF (3 MB)", ' title="High-Res PDF"')),
+    # Text with a no-break space and a line break, as the engine reports some pages.
+    23: dict(link="/onlinelibrary.wiley.com/doi/full/10.1002/w0023.html", pdf="/onlinelibrary.wiley.com/pdf/0023.pdf",
+             a=lambda p: anchor(p, "Get&nbsp;PDF<br>(98K)", ' title="Article in PDF format"')),
+    24: dict(link="/www.sciencedirect.com/science/article/pii/S0024.html", pdf="/www.sciencedirect.com/pdf/0024.pdf",
+             a=lambda p: anchor(p, "Download PDF (2 MB)", ' title="Download PDF"')),
+}
+
+# What a publisher's page carries besides its links: style sheets, web fonts and
+# figures. The hidden browser refuses them; a visible browser loads them all.
+ASSETS_HEAD = ('<link rel="stylesheet" href="/assets/journal.css">'
+               '<link rel="stylesheet" href="/assets/print.css">')
+
+def figures(n):
+    return "".join(f'<p><img src="/assets/figure{k}.png?doc={n}" width="420" alt="Figure {k}"></p>'
+                   for k in range(1, 4))
+
+def landing_page(n, spec):
+    title = escape(TITLES[n - 1])
+    head = f'<meta charset="utf-8"><title>{title}</title>{ASSETS_HEAD}'
+    if spec.get("meta"):
+        head += f'<meta name="citation_pdf_url" content="{spec["pdf"]}">'
+    body = (f'<div class="masthead">Demo Publisher</div><h1>{title}</h1>'
+            f'<p class="abstract">Abstract of demo paper {n}. ' + "Lorem ipsum dolor sit amet. " * 20 + "</p>")
+    body += f'<p class="tools">{spec["a"](spec.get("href", spec["pdf"]))}</p>'
+    if spec.get("stall"):
+        # The server sends the page up to here, then nothing more.
+        body += "<!--stall-->"
+    body += figures(n) + "<p>References ...</p>"
+    return f"<!DOCTYPE html><html><head>{head}</head><body>{body}</body></html>\n"
+
+def frame_page(n, spec):
+    title = escape(TITLES[n - 1])
+    base = spec["link"].rsplit("/", 1)[0]
+    write(base.lstrip("/") + f"/X{n:04d}-nav.html",
+          '<html><body><a href="/abstract.html" target="_top">Home</a></body></html>\n')
+    write(base.lstrip("/") + f"/X{n:04d}-body.html",
+          f"<html><body><h1>{title}</h1><a href=\"{spec['pdf']}\">PDF</a>"
+          "<script>setTimeout(function () { top.location.href = '/nowhere.html'; }, 50);</script>"
+          "</body></html>\n")
+    return (f'<!DOCTYPE html><html><head><meta charset="utf-8"><title>{title}</title>'
+            f'<meta name="citation_pdf_url" content="{spec["pdf"]}"></head>'
+            f'<frameset rows="60,*"><frame src="{base}/X{n:04d}-nav.html">'
+            f'<frame src="{base}/X{n:04d}-body.html"></frameset></html>\n')
+
+def noise_png(width, height, seed):
+    """A figure that does not compress: what a page's pictures cost to load."""
+    import random, struct
+    rng = random.Random(seed)
+    rows = b"".join(b"\x00" + bytes(rng.getrandbits(8) for _ in range(width * 3)) for _ in range(height))
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)) +
+            chunk(b"IDAT", zlib.compress(rows, 9)) + chunk(b"IEND", b""))
+
+def assets():
+    import random
+    rng = random.Random(7)
+    for k in range(1, 4):
+        full = os.path.join(SITE, "assets", f"figure{k}.png")
+        os.makedirs(os.path.dirname(full), exist_ok=True)
+        with open(full, "wb") as f:
+            f.write(noise_png(300, 200, k))
+    # Web fonts: opaque bytes here, fetched like any font file.
+    for name in ("serif", "sans", "mono"):
+        with open(os.path.join(SITE, "assets", f"{name}.woff2"), "wb") as f:
+            f.write(bytes(rng.getrandbits(8) for _ in range(96 * 1024)))
+    faces = "".join(f"@font-face {{ font-family: 'Demo {n}'; src: url('/assets/{n}.woff2') format('woff2'); }}\n"
+                    for n in ("serif", "sans", "mono"))
+    rules = "".join(f".c{i} {{ margin: {i % 7}px; padding: {i % 5}px; color: #{i * 2654435761 % 0xFFFFFF:06x}; }}\n"
+                    for i in range(4000))
+    write("assets/journal.css", faces +
+          "body { font-family: 'Demo sans', sans-serif; margin: 0 auto; max-width: 760px; }\n"
+          "h1 { font-family: 'Demo serif', serif; } .tools { font-family: 'Demo mono', monospace; }\n"
+          ".masthead { background: #334; color: white; padding: 8px; }\n" + rules)
+    write("assets/print.css", "@media print { body { color: black; } }\n" + rules)
+    with open(os.path.join(SITE, "assets", "pdfDownload.png"), "wb") as f:
+        f.write(tiny_png())
+
 def publisher_pages():
-    for n in range(1, 25):
-        host, path, kind = landing(n)
-        pdf = f"/{host}/pdf/{n:04d}.pdf"
-        if kind == "sciencedirect":
-            anchor = f'<a href="{pdf}" title="Download PDF">Download PDF (1 MB)</a>'
-        elif kind == "springer":
-            anchor = f'<a href="{pdf}"><span class="download-pdf-size">Download PDF</span></a>'
-        elif kind == "wiley":
-            anchor = f'<a href="{pdf}" title="Article in pdf format">Get PDF (123K)</a>'
+    routes = []
+    for n, spec in LANDINGS.items():
+        page = spec.get("page", spec["link"])
+        if spec.get("frames"):
+            write(page.lstrip("/"), frame_page(n, spec))
         else:
-            anchor = f'<a href="{pdf}" title="High-Res PDF">PDF (2 MB)</a>'
-        write(f"{host}/{path}.html",
-              f'<!DOCTYPE html><html><head><meta charset="utf-8"><title>{escape(TITLES[n - 1])}</title>'
-              f"</head><body><h1>{escape(TITLES[n - 1])}</h1><p>Abstract of demo paper {n}.</p>"
-              f"<p>{anchor}</p></body></html>\n")
-        write_pdf(f"{host}/pdf/{n:04d}.pdf", f"Demo paper {n}")
+            write(page.lstrip("/"), landing_page(n, spec))
+        if spec.get("refresh"):
+            write(spec["link"].lstrip("/"),
+                  f'<html><head><meta http-equiv="refresh" content="0; url={spec["refresh"]}"></head>'
+                  f"<body>Redirecting to the publisher...</body></html>\n")
+        if spec.get("stall"):
+            routes.append(f"stall {spec['link']} {page}")
+        if spec["pdf"]:
+            write_pdf(spec["pdf"].lstrip("/"), f"Demo paper {n}")
+    # Record 19: two hops before the publisher's page.
+    routes.append("redirect 302 /linkinghub.elsevier.com/retrieve/pii/S0019 /doi.org/10.1016/S0019")
+    routes.append("redirect 301 /doi.org/10.1016/S0019 /www.sciencedirect.com/science/article/pii/S0019.html")
+    write(".routes", "# Routes the static files cannot express (read by the test server and the benchmark):\n"
+          "#   redirect STATUS FROM TO   answer FROM with STATUS and Location: TO\n"
+          "#   stall FROM FILE           send FILE up to its <!--stall--> mark, then nothing, open\n"
+          + "".join(r + "\n" for r in routes))
 
 def main():
+    import shutil
+    if os.path.isdir(SITE):
+        shutil.rmtree(SITE)
     result_pages()
     gateway_page()
     publisher_pages()
+    assets()
     with open(os.path.join(SITE, "fulltext.png"), "wb") as f:
         f.write(tiny_png())
     write("abstract.html", "<html><head><title>Abstract</title></head><body>Abstract</body></html>\n")

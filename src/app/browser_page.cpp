@@ -1,11 +1,13 @@
 #include "app/browser_page.h"
 
+#include "app/resource_blocker.h"
 #include "app/run_javascript.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QPointer>
 #include <QTimer>
+#include <QWebEngineLoadingInfo>
 #include <QWebEngineNewWindowRequest>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
@@ -27,22 +29,32 @@ bool IsAboutBlank(const QUrl& url) {
     return url.toString().compare(QStringLiteral("about:blank"), Qt::CaseInsensitive) == 0;
 }
 
+bool IsWebAddress(const QUrl& url) {
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == u"http" || scheme == u"https");
+}
+
 BrowserPage::BrowserPage(QWebEngineProfile* profile, QObject* parent)
     : QWebEnginePage(profile, parent) {
     connect(this, &QWebEnginePage::loadStarted, this, [this] { busy_ = true; });
-    connect(this, &QWebEnginePage::loadFinished, this, [this](bool) {
+    // The loading info names the load that ended; url() may already be the next one.
+    connect(this, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
+        if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus)
+            return;
         busy_ = false;
         probeFrames();
-        emit DocumentComplete(url());
+        emit DocumentComplete(info.url());
     });
     connect(this, &QWebEnginePage::linkHovered, this, &BrowserPage::StatusTextChange);
     connect(this, &QWebEnginePage::titleChanged, this, &BrowserPage::TitleChange);
     // A pop-up opens no window: its address loads here instead. Leaving the
-    // request unanswered makes the engine drop the new window.
+    // request unanswered makes the engine drop the new window. Loading it from
+    // here passes the engine's own checks, so only web addresses are taken
+    // (no file:, data: or script addresses chosen by the page).
     connect(this, &QWebEnginePage::newWindowRequested, this,
             [this](QWebEngineNewWindowRequest& request) {
                 const QUrl target = request.requestedUrl();
-                if (target.isEmpty())
+                if (!IsWebAddress(target))
                     return;
                 QTimer::singleShot(0, this, [this, target] {
                     setUrl(target);
@@ -52,18 +64,19 @@ BrowserPage::BrowserPage(QWebEngineProfile* profile, QObject* parent)
     // windowCloseRequested is deliberately left unconnected: scripts cannot close a pane.
 }
 
-void BrowserPage::Navigate(const QString& address) {
+QUrl BrowserPage::Navigate(const QString& address) {
     const QString trimmed = address.trimmed();
     const QUrl url = trimmed.compare(QStringLiteral("about:blank"), Qt::CaseInsensitive) == 0
                          ? QUrl(QStringLiteral("about:blank"))
                          : QUrl::fromUserInput(trimmed);
     if (!url.isValid())
-        return;
+        return {};
     busy_ = true;
     // The engine asks no permission for the blank page, so forget the frames here.
     if (IsAboutBlank(url))
         forgetFrames();
     setUrl(url);
+    return url;
 }
 
 void BrowserPage::forgetFrames() {
@@ -112,9 +125,24 @@ bool BrowserPage::acceptNavigationRequest(const QUrl& url, NavigationType, bool 
             busy_ = false;
         return false;
     }
-    if (isMainFrame)
+    if (isMainFrame) {
         forgetFrames();
+        emit MainFrameNavigation(url);
+    }
     return true;
+}
+
+void BrowserPage::setBlockHeavyResources(bool on) {
+    if (on == (blocker_ != nullptr))
+        return;
+    if (on) {
+        blocker_ = new ResourceBlocker(this);
+        setUrlRequestInterceptor(blocker_);
+    } else {
+        setUrlRequestInterceptor(nullptr);
+        delete blocker_;
+        blocker_ = nullptr;
+    }
 }
 
 void BrowserPage::probeFrames() {
@@ -122,7 +150,7 @@ void BrowserPage::probeFrames() {
     const quint64 generation = frameGeneration_;
     runJavaScript(QStringLiteral("(function(){try{return window.frames.length>0&&"
                                  "!!window.frames[0].document;}catch(e){return false;}})()"),
-                  0, [self, generation](const QVariant& v) {
+                  QWebEngineScript::ApplicationWorld, [self, generation](const QVariant& v) {
                       // A page that was left meanwhile says nothing about the current one.
                       if (self && self->frameGeneration_ == generation)
                           self->firstFrameReachable_ = v.toBool();

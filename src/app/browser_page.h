@@ -10,6 +10,8 @@
 #include <functional>
 #include <optional>
 
+class ResourceBlocker;
+
 // A browser page with the members and events the windows rely on. Pop-ups
 // load into this same page; page scripts cannot close it.
 class BrowserPage : public QWebEnginePage {
@@ -18,8 +20,9 @@ class BrowserPage : public QWebEnginePage {
 public:
     explicit BrowserPage(QWebEngineProfile* profile, QObject* parent = nullptr);
 
-    // Starts loading and returns at once; DocumentComplete follows.
-    void Navigate(const QString& address);
+    // Starts loading and returns at once with the address being loaded (empty
+    // when the text is no address); DocumentComplete follows.
+    QUrl Navigate(const QString& address);
     // A top-level load is in progress.
     bool Busy() const { return busy_; }
 
@@ -41,11 +44,17 @@ public:
     // The loaded page has a first frame whose document is readable (probed after each load).
     bool firstFrameReachable() const { return firstFrameReachable_; }
 
+    // Refuses pictures, media, fonts and style sheets for this page alone.
+    void setBlockHeavyResources(bool on);
+    // The blocker while it is on, else nullptr.
+    ResourceBlocker* resourceBlocker() const { return blocker_; }
+
     // Called before every navigation (main frame and frames); true cancels it.
     using NavigationFilter = std::function<bool(const QUrl& url, bool isMainFrame)>;
     void setNavigationFilter(NavigationFilter filter) { filter_ = std::move(filter); }
 
-    // A snapshot of the current document; nothing when it cannot be read.
+    // A snapshot of the current document, read in a script world of its own so
+    // the page cannot forge it; nothing when it cannot be read.
     QCoro::Task<std::optional<PageDocument>> Document(QStringList heavyTags = DefaultHeavyTags());
     // Writes back to the live page, addressing the element by tag and index.
     QCoro::Task<bool> Click(const PageElement& element);
@@ -54,8 +63,11 @@ public:
 signals:
     void StatusTextChange(const QString& text);
     void TitleChange(const QString& text);
-    // The top-level document finished loading (successfully or not).
+    // The top-level load of url finished (successfully or not). url is the
+    // address that load ended at, not the page's current one.
     void DocumentComplete(const QUrl& url);
+    // A top-level navigation to url was let through (typed, link, redirect, refresh ...).
+    void MainFrameNavigation(const QUrl& url);
     // A pop-up was loaded into this page instead of a new window.
     void NewWindow(const QUrl& url);
     // A script dialog was swallowed in silent mode or by the blockers.
@@ -81,7 +93,11 @@ private:
     bool firstFrameReachable_ = false;
     quint64 frameGeneration_ = 0;
     NavigationFilter filter_;
+    ResourceBlocker* blocker_ = nullptr;
 };
 
 // Case-insensitive test for the blank page address.
 bool IsAboutBlank(const QUrl& url);
+
+// An address a pop-up may load: http or https only.
+bool IsWebAddress(const QUrl& url);

@@ -90,6 +90,7 @@ std::optional<PageDocument> PageDocument::fromJson(const QByteArray& json) {
         e.value = o.value(u"v").toString();
         e.id = o.value(u"id").toString();
         e.content = o.value(u"co").toString();
+        e.httpEquiv = o.value(u"he").toString();
         node.subtreeEnd = o.value(u"e").toInt();
         doc.elements_.append(std::move(node));
     }
@@ -138,7 +139,7 @@ QString PageSnapshotScript(const QStringList& heavyTags) {
         } else {
           put(rec, 'ty', str(el.getAttribute('type')));
         }
-        if (up === 'META') put(rec, 'co', str(el.content));
+        if (up === 'META') { put(rec, 'co', str(el.content)); put(rec, 'he', str(el.httpEquiv)); }
         if (heavy[up]) { put(rec, 'x', str(el.innerText)); put(rec, 'h', str(el.innerHTML)); }
       } catch (e) {}
       var me = out.length;

@@ -22,7 +22,8 @@ struct PageElement {
     QString type;
     QString value;
     QString id;
-    QString content;
+    QString content;   // meta
+    QString httpEquiv; // meta
 };
 
 // An in-memory copy of a page's element tree, taken in one go from the live page

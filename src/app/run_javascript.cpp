@@ -20,7 +20,7 @@ signals:
 
 } // namespace
 
-QCoro::Task<QVariant> RunJavaScript(QWebEnginePage* page, const QString& script) {
+QCoro::Task<QVariant> RunJavaScript(QWebEnginePage* page, const QString& script, quint32 worldId) {
     if (!page)
         co_return QVariant();
     auto result = std::make_unique<ScriptResult>();
@@ -28,7 +28,7 @@ QCoro::Task<QVariant> RunJavaScript(QWebEnginePage* page, const QString& script)
     QPointer<QWebEnginePage> livePage = page;
     QObject::connect(page, &QObject::destroyed, result.get(),
                      [receiver] { emit receiver->done(QVariant()); });
-    page->runJavaScript(script, 0, [receiver](const QVariant& value) {
+    page->runJavaScript(script, worldId, [receiver](const QVariant& value) {
         if (receiver)
             emit receiver->done(value);
     });

@@ -12,6 +12,27 @@ int RunDetectCommand(const QStringList& arguments);
 int RunParseCommand(const QStringList& arguments);
 int RunDownloadCommand(const QStringList& arguments);
 int RunCacheCommand(const QStringList& arguments);
+int RunResolveCommand(const QStringList& arguments);
+int RunHarvestCommand(const QStringList& arguments);
+
+class TaskListModel;
+struct DownloadTask;
+
+// How a batch of downloads runs (the options of "download").
+struct DownloadRunSettings {
+    int method = 2;
+    int threads = 3;
+    QString policy;
+    double maxMb = 10;
+};
+
+// Downloads every waiting task of tasks and returns when all are done or
+// failed; the running counts go to standard error.
+void RunDownloadQueue(TaskListModel& tasks, const DownloadRunSettings& settings);
+
+// A task's outcome as "download" prints it: state, size, percent, type and
+// path, separated by tabs.
+QString DownloadLine(const DownloadTask& task);
 
 // Writes text as UTF-8 to a stream.
 void PrintTo(std::FILE* stream, const QString& text);

@@ -1,6 +1,7 @@
 #include "cli/cli_command.h"
 
 #include "tools/quiet_startup.h"
+#include "tools/time_limits.h"
 #include "version.h"
 
 #include <QGuiApplication>
@@ -18,6 +19,13 @@ const char Usage[] =
     "  detect FILE...   print each file's path, a tab and its real type\n"
     "  parse FILE|URL [--checked-only]\n"
     "                   print the hits of a result page: title, a tab, full-text link\n"
+    "  resolve URL...   print each landing page's address, a tab and its PDF address\n"
+    "  download [--method 1|2] [--threads N] [--dir D] [--policy 跳过|覆盖|重命名]\n"
+    "           [--max-mb X] URL...\n"
+    "                   download files: state, size, percent, type and path per task\n"
+    "  harvest START_URL [--checked-only] [--dir D] [--original-names] [--method 1|2]\n"
+    "          [--threads N]\n"
+    "                   every result page, every record, every PDF: one line a record\n"
     "  cache list|clear [--all-users] [--profile DIR] [--homes DIR]\n"
     "                   list or clear the browser cache (cache --help for details)\n"
     "  --version        print the version\n";
@@ -43,6 +51,11 @@ int main(int argc, char* argv[]) {
     QGuiApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Quillmarsh"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUILLMARSH_VERSION_TEXT));
+    // Every time limit scaled by this factor (tests run the real limits in seconds).
+    bool scaled = false;
+    const double scale = qEnvironmentVariable("QUILLMARSH_TIME_SCALE").toDouble(&scaled);
+    if (scaled && scale > 0)
+        TimeLimits::SetScale(scale);
 
     QStringList args = QCoreApplication::arguments().mid(1);
     const std::map<QString, CliCommand> commands = {
@@ -50,6 +63,8 @@ int main(int argc, char* argv[]) {
         {QStringLiteral("parse"), &RunParseCommand},
         {QStringLiteral("download"), &RunDownloadCommand},
         {QStringLiteral("cache"), &RunCacheCommand},
+        {QStringLiteral("resolve"), &RunResolveCommand},
+        {QStringLiteral("harvest"), &RunHarvestCommand},
     };
     if (args.isEmpty() || args.first() == u"--help" || args.first() == u"-h") {
         std::fputs(Usage, args.isEmpty() ? stderr : stdout);

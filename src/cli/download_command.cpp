@@ -34,6 +34,41 @@ public:
 
 } // namespace
 
+void RunDownloadQueue(TaskListModel& tasks, const DownloadRunSettings& run) {
+    SharedOptions options;
+    options.DownloadMethod = qint16(run.method);
+    options.MaxFileSizeMB = run.maxMb;
+    StderrPrompter prompter;
+    DownloadSession session(nullptr);
+    DownloadScheduler scheduler(tasks, options, session, prompter);
+    scheduler.settings.threads = run.threads;
+    scheduler.settings.policy = run.policy;
+    scheduler.hooks.panel4 = [](const QString& counts) {
+        PrintTo(stderr, u'\r' + counts + QStringLiteral("   "));
+    };
+    QObject::connect(&scheduler, &DownloadScheduler::runEnded, qApp,
+                     [] { QCoreApplication::exit(0); });
+    // A batch run starts at once and ends as soon as its last task has.
+    QTimer endCheck;
+    QObject::connect(&endCheck, &QTimer::timeout, qApp, [&] {
+        if (tasks.检测是否下载列表完毕() && scheduler.activity.loadedDownloaders == 0 &&
+            !scheduler.transfer().StillExecuting())
+            QCoreApplication::exit(0);
+    });
+    endCheck.start(50);
+    scheduler.startSupervisor();
+    scheduler.Start();
+    scheduler.tick();
+    QCoreApplication::exec();
+    scheduler.hooks.panel4(tasks.TaskCountsText()); // the final counts, also for a short run
+    PrintTo(stderr, QStringLiteral("\n"));
+}
+
+QString DownloadLine(const DownloadTask& t) {
+    return TaskStateWord(t.state) + u'\t' + t.size + u'\t' + t.percent + u'\t' + t.type + u'\t' +
+           t.filePath();
+}
+
 // quillmarsh-cli download [--method 1|2] [--threads N] [--dir D] [--policy P] [--max-mb X] URL...
 int RunDownloadCommand(const QStringList& arguments) {
     QCommandLineParser parser;
@@ -70,11 +105,6 @@ int RunDownloadCommand(const QStringList& arguments) {
         return 2;
     }
 
-    SharedOptions options;
-    options.DownloadMethod = qint16(methodValue);
-    options.MaxFileSizeMB = maxValue;
-    StderrPrompter prompter;
-    DownloadSession session(nullptr);
     TaskListModel tasks;
     const QString folder = WithTrailingSlash(QDir(parser.value(dir)).absolutePath());
     for (const QString& url : parser.positionalArguments()) {
@@ -83,36 +113,13 @@ int RunDownloadCommand(const QStringList& arguments) {
             name = QStringLiteral("download");
         tasks.appendTask(url, name, QStringLiteral("pdf"), folder);
     }
-
-    DownloadScheduler scheduler(tasks, options, session, prompter);
-    scheduler.settings.threads = threadValue;
-    scheduler.settings.policy = policyValue;
-    scheduler.hooks.panel4 = [](const QString& counts) {
-        PrintTo(stderr, u'\r' + counts + QStringLiteral("   "));
-    };
-    QObject::connect(&scheduler, &DownloadScheduler::runEnded, qApp,
-                     [] { QCoreApplication::exit(0); });
-    // A batch run starts at once and ends as soon as its last task has.
-    QTimer endCheck;
-    QObject::connect(&endCheck, &QTimer::timeout, qApp, [&] {
-        if (tasks.检测是否下载列表完毕() && scheduler.activity.loadedDownloaders == 0 &&
-            !scheduler.transfer().StillExecuting())
-            QCoreApplication::exit(0);
-    });
-    endCheck.start(50);
-    scheduler.startSupervisor();
-    scheduler.Start();
-    scheduler.tick();
-    QCoreApplication::exec();
-    scheduler.hooks.panel4(tasks.TaskCountsText()); // the final counts, also for a short run
-    PrintTo(stderr, QStringLiteral("\n"));
+    RunDownloadQueue(tasks, {methodValue, threadValue, policyValue, maxValue});
 
     bool anyFailed = false;
     for (int row = 1; row <= tasks.count(); ++row) {
         const DownloadTask& t = tasks.task(row);
         anyFailed = anyFailed || t.state == TaskState::Failed;
-        PrintTo(stdout, TaskStateWord(t.state) + u'\t' + t.size + u'\t' + t.percent + u'\t' +
-                            t.type + u'\t' + t.filePath() + u'\n');
+        PrintTo(stdout, DownloadLine(t) + u'\n');
     }
     return anyFailed ? 1 : 0;
 }

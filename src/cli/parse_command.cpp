@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QSet>
 #include <QUrl>
 #include <QWebEngineProfile>
 
@@ -40,8 +41,14 @@ QCoro::Task<int> Parse(QString target, bool checkedOnly) {
         PrintTo(stderr, QStringLiteral("quillmarsh-cli: %1 could not be read\n").arg(target));
         co_return 1;
     }
-    for (const ParsedHit& hit : ParseResultHits(*document, checkedOnly))
+    // As the list takes them: a second hit with the same full-text link adds nothing.
+    QSet<QString> seen;
+    for (const ParsedHit& hit : ParseResultHits(*document, checkedOnly)) {
+        if (seen.contains(hit.link))
+            continue;
+        seen.insert(hit.link);
         PrintTo(stdout, hit.title + u'\t' + hit.link + u'\n');
+    }
     co_return 0;
 }
 

@@ -15,3 +15,9 @@ QString FileNameFromAddress(const QString& address, bool dropExtension) {
     }
     return text;
 }
+
+QString RemoveLineBreaks(const QString& text) {
+    QString out = text;
+    out.remove(u'\r').remove(u'\n').remove(QChar(u'\0'));
+    return out;
+}

@@ -4,6 +4,13 @@
 #include <QHash>
 #include <QList>
 
+// The analysis statuses a record can carry.
+namespace RecordStatus {
+inline const QString Analysing = QStringLiteral("正在分析");
+inline const QString Found = QStringLiteral("成功");
+inline const QString Failed = QStringLiteral("失败");
+} // namespace RecordStatus
+
 // One hit taken from a result page.
 struct SearchRecord {
     QString title;

@@ -5,6 +5,8 @@
 #include "search/record_list.h"
 #include "tools/text_utils.h"
 
+#include <QRegularExpression>
+
 namespace {
 
 const QString GatewayMarker = QStringLiteral("DanaMethodOpen('open',window,'");
@@ -13,7 +15,12 @@ QString TitleOf(const PageDocument& doc, int block) {
     const QList<int> headings = doc.getElementsByTagName(block, QStringLiteral("H3"));
     if (headings.isEmpty())
         return {};
+    // A title broken over lines (a <br> in the heading) stays one line: the
+    // list, the export and the file names all take it as one.
+    static const QRegularExpression lineBreaks(
+        QStringLiteral("[ \\t]*[\\r\\n\\x{0}\\x{2028}\\x{2029}]+[ \\t]*"));
     QString title = TrimSpaces(doc.at(headings.first()).innerText);
+    title = TrimSpaces(title.replace(lineBreaks, QStringLiteral(" ")));
     for (const char* tag : {"<sup>", "</sup>", "<inf>", "</inf>"})
         title.remove(QLatin1String(tag), Qt::CaseInsensitive);
     return title;

@@ -4,7 +4,9 @@
 #include "app/browser_view.h"
 #include "app/certificate_guard.h"
 #include "download/download_window.h"
+#include "search/analysis_run.h"
 #include "search/harvester.h"
+#include "search/pdf_link_resolver.h"
 #include "search/record_cleanup.h"
 #include "search/record_export.h"
 #include "settings/folder_chooser.h"
@@ -22,62 +24,15 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QHBoxLayout>
-#include <QHeaderView>
+#include <QFrame>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QMenuBar>
-#include <QMouseEvent>
 #include <QPushButton>
-#include <QSplitter>
 #include <QStatusBar>
 #include <QTableView>
-#include <QVBoxLayout>
 
 #include <qcoro/qcorotask.h>
-
-namespace {
-
-// Layout limits, in twips as the window rules state them.
-constexpr int MinWidthTwips = 9000;
-constexpr int MinHeightTwips = 5000;
-constexpr int SplitterBottomMarginTwips = 1200;
-constexpr int RecordRowHeight = 13;
-
-int Px(int twips) {
-    return (twips + 14) / 15;
-}
-
-// Lets the user drag a panel around inside its parent.
-class PanelDragger : public QObject {
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        auto* panel = qobject_cast<QWidget*>(watched);
-        if (!panel)
-            return false;
-        if (event->type() == QEvent::MouseButtonPress) {
-            auto* e = static_cast<QMouseEvent*>(event);
-            if (e->button() == Qt::LeftButton)
-                offset_ = e->position().toPoint();
-        } else if (event->type() == QEvent::MouseMove) {
-            auto* e = static_cast<QMouseEvent*>(event);
-            QWidget* area = panel->parentWidget();
-            if ((e->buttons() & Qt::LeftButton) && area) {
-                const QPoint inArea = panel->mapToParent(e->position().toPoint());
-                if (area->rect().contains(inArea))
-                    panel->move(inArea - offset_);
-            }
-        }
-        return false;
-    }
-
-private:
-    QPoint offset_;
-};
-
-} // namespace
 
 fWebSearch::fWebSearch(AppContext& context, QWidget* startWindow, Prompter* prompter)
     : context_(context)
@@ -85,13 +40,13 @@ fWebSearch::fWebSearch(AppContext& context, QWidget* startWindow, Prompter* prom
     , prompter_(prompter, this) {
     setObjectName(QStringLiteral("fWebSearch"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setMinimumSize(Px(MinWidthTwips), Px(MinHeightTwips));
     buildControls();
     harvester_ = new Harvester(WebBrowser1->browser(), flags, records, this);
     harvester_->setCheckedOnly([this] { return Check1->isChecked(); });
     chooseFolder = [this] {
         fSeleFileSavePath::Choose(context_.options, context_.store, prompter_.get(), this);
     };
+    connectAnalysis();
     buildMenus();
     connectBrowsers();
     resize(1100, 760);
@@ -116,122 +71,13 @@ fWebSearch* fWebSearch::Show(AppContext& context) {
 }
 
 fWebSearch::~fWebSearch() {
+    // The run and the resolver go before the list and flags they work on, so a
+    // wait that ends later finds them gone and touches nothing.
+    delete analysis_;
+    delete resolver_;
     // Pages go before the profile they belong to; make sure nothing waits on them.
     flags.setStopAddAll(true);
     flags.setStopAnalysis(true);
-}
-
-void fWebSearch::buildControls() {
-    PicBar = new QSplitter(Qt::Vertical, this);
-    PicBar->setObjectName(QStringLiteral("PicBar"));
-    PicBar->setChildrenCollapsible(false);
-    PicBar->setHandleWidth(6);
-
-    PicPanWeb = new QWidget(PicBar);
-    PicPanWeb->setObjectName(QStringLiteral("PicPanWeb"));
-    WebBrowser1 = new BrowserView(context_.profile, PicPanWeb);
-    WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
-    auto* webLayout = new QVBoxLayout(PicPanWeb);
-    webLayout->setContentsMargins(1, 1, 1, 1);
-    webLayout->addWidget(WebBrowser1);
-
-    PicPanList = new QWidget(PicBar);
-    PicPanList->setObjectName(QStringLiteral("PicPanList"));
-    Combo1 = new QComboBox(PicPanList);
-    Combo1->setObjectName(QStringLiteral("Combo1"));
-    Combo1->setToolTip(QStringLiteral("点击网址，打开历史网页"));
-    Combo1->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    Combo1->setMinimumContentsLength(30);
-    Command1 = new QPushButton(QStringLiteral("清空"), PicPanList);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    Check2 = new QCheckBox(QStringLiteral("禁止浏览器弹出脚本提示"), PicPanList);
-    Check2->setObjectName(QStringLiteral("Check2"));
-    Check1 = new QCheckBox(QStringLiteral("只提取网页勾选项"), PicPanList);
-    Check1->setObjectName(QStringLiteral("Check1"));
-    Command9 = new QPushButton(QStringLiteral("加入本页到列表"), PicPanList);
-    Command9->setObjectName(QStringLiteral("Command9"));
-    Command4 = new QPushButton(QStringLiteral("加入全部到列表"), PicPanList);
-    Command4->setObjectName(QStringLiteral("Command4"));
-    Command2 = new QPushButton(QStringLiteral("开始分析"), PicPanList);
-    Command2->setObjectName(QStringLiteral("Command2"));
-    Command3 = new QPushButton(QStringLiteral("停止分析"), PicPanList);
-    Command3->setObjectName(QStringLiteral("Command3"));
-    Command7 = new QPushButton(QStringLiteral("导出数据..."), PicPanList);
-    Command7->setObjectName(QStringLiteral("Command7"));
-    auto* countCaption = new QLabel(QStringLiteral("待分析列表："), PicPanList);
-    Label1 = new QLabel(QStringLiteral("0"), PicPanList);
-    Label1->setObjectName(QStringLiteral("Label1"));
-
-    ListView1 = new QTableView(PicPanList);
-    ListView1->setObjectName(QStringLiteral("ListView1"));
-    ListView1->setToolTip(QStringLiteral("双击浏览选中的文章"));
-    ListView1->setModel(&records);
-    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
-    ListView1->verticalHeader()->hide();
-    ListView1->horizontalHeader()->setStretchLastSection(true);
-    ListView1->setWordWrap(false);
-    PaintListStripes(ListView1, RecordRowHeight);
-    connect(&records, &RecordListModel::countChanged, this,
-            [this](int n) { Label1->setText(QString::number(n)); });
-
-    auto* row1 = new QHBoxLayout;
-    row1->addWidget(Combo1, 1);
-    row1->addWidget(Command1);
-    row1->addSpacing(12);
-    row1->addWidget(Check2);
-    row1->addWidget(Check1);
-    auto* row2 = new QHBoxLayout;
-    for (QPushButton* b : {Command9, Command4, Command2, Command3, Command7})
-        row2->addWidget(b);
-    row2->addStretch(1);
-    row2->addWidget(countCaption);
-    row2->addWidget(Label1);
-    auto* listLayout = new QVBoxLayout(PicPanList);
-    listLayout->setContentsMargins(2, 2, 2, 2);
-    listLayout->addLayout(row1);
-    listLayout->addLayout(row2);
-    listLayout->addWidget(ListView1, 1);
-
-    PicPanPrograss = new QFrame(PicPanList);
-    PicPanPrograss->setObjectName(QStringLiteral("PicPanPrograss"));
-    PicPanPrograss->setFrameShape(QFrame::Panel);
-    PicPanPrograss->setFrameShadow(QFrame::Raised);
-    PicPanPrograss->setAutoFillBackground(true);
-    Label11 = new QLabel(QStringLiteral("正在分析，请稍候..."), PicPanPrograss);
-    Label11->setObjectName(QStringLiteral("Label11"));
-    Command5 = new QPushButton(QStringLiteral("停止"), PicPanPrograss);
-    Command5->setObjectName(QStringLiteral("Command5"));
-    auto* progressLayout = new QHBoxLayout(PicPanPrograss);
-    progressLayout->addWidget(Label11);
-    progressLayout->addWidget(Command5);
-    PicPanPrograss->adjustSize();
-    PicPanPrograss->installEventFilter(new PanelDragger(PicPanPrograss));
-    PicPanPrograss->hide();
-
-    PicBar->addWidget(PicPanWeb);
-    PicBar->addWidget(PicPanList);
-    PicBar->setStretchFactor(0, 4);
-    PicBar->setStretchFactor(1, 1);
-    setCentralWidget(PicBar);
-    connect(PicBar, &QSplitter::splitterMoved, this, [this] {
-        applyLayoutRules();
-        centreProgressPanel();
-    });
-
-    StatusBar1 = new QStatusBar(this);
-    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-    StatusPanel1 = new QLabel(StatusBar1);
-    StatusPanel2 = new QLabel(StatusBar1);
-    StatusPanel2->setObjectName(QStringLiteral("StatusPanel2"));
-    StatusBar1->addWidget(StatusPanel1);
-    StatusBar1->addWidget(StatusPanel2, 1);
-    setStatusBar(StatusBar1);
-
-    Web2 = new BrowserPage(context_.profile, this);
-    Web2->setObjectName(QStringLiteral("Web2"));
 }
 
 QAction* fWebSearch::addMenuItem(QMenu* menu, const QString& caption) {
@@ -246,8 +92,15 @@ void fWebSearch::buildMenus() {
     // Not in the menu bar: the list's pop-up for the analysis runs.
     menuAdd = new QMenu(QStringLiteral("加入"), this);
     menuAdd->setObjectName(QStringLiteral("menu加入"));
-    for (const char16_t* caption : {u"分析未分析项", u"分析失败项", u"分析选中项", u"分析全部"})
-        addMenuItem(menuAdd, QString::fromUtf16(caption));
+    const std::pair<const char16_t*, AnalysisVariant> runs[] = {
+        {u"分析未分析项", AnalysisVariant::Unanalysed},
+        {u"分析失败项", AnalysisVariant::Failed},
+        {u"分析选中项", AnalysisVariant::Selected},
+        {u"分析全部", AnalysisVariant::All}};
+    for (const auto& [caption, variant] : runs) {
+        connect(addMenuItem(menuAdd, QString::fromUtf16(caption)), &QAction::triggered, this,
+                [this, variant] { analysis_->RunAnalysis(variant); });
+    }
 
     QMenu* browse = menuBar()->addMenu(QStringLiteral("浏览(&B)"));
     browse->setObjectName(QStringLiteral("menu浏览"));
@@ -314,9 +167,6 @@ void fWebSearch::connectBrowsers() {
         recordVisitedAddress();
     });
 
-    // The hidden browser keeps framed pages as first loaded and runs no dialogs.
-    Web2->setKeepFramedPages(true);
-    Web2->setScriptBlockers(true);
     connect(Web2, &BrowserPage::DocumentComplete, this,
             [this] { flags.setHiddenPageLoading(false); });
 
@@ -330,6 +180,9 @@ void fWebSearch::connectBrowsers() {
     connect(Command9, &QPushButton::clicked, this, [this] { AddThisPage(); });
     connect(Command4, &QPushButton::clicked, this, [this] { AddAllPages(); });
     connect(Command7, &QPushButton::clicked, this, &fWebSearch::ExportRecords);
+    connect(Command2, &QPushButton::clicked, this, &fWebSearch::StartAnalysis);
+    for (QPushButton* stop : {Command3, Command5})
+        connect(stop, &QPushButton::clicked, this, [this] { flags.setStopAnalysis(true); });
     connect(ListView1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { menuClear->popup(ListView1->viewport()->mapToGlobal(at)); });
     connect(ListView1, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
@@ -390,40 +243,14 @@ void fWebSearch::showAbout() {
     about.exec();
 }
 
-void fWebSearch::resizeEvent(QResizeEvent* event) {
-    QMainWindow::resizeEvent(event);
-    if (isMinimized())
-        return;
-    applyLayoutRules();
-    PaintListStripes(ListView1, RecordRowHeight);
-    centreProgressPanel();
-}
-
-void fWebSearch::applyLayoutRules() {
-    const QList<int> sizes = PicBar->sizes();
-    if (sizes.size() != 2)
-        return;
-    // The splitter's top edge, in window coordinates.
-    const int splitterTop = PicBar->y() + sizes.at(0);
-    const int lowest = height() - Px(SplitterBottomMarginTwips);
-    if (splitterTop <= PicBar->y() || splitterTop > lowest) {
-        const int webHeight = std::max(1, height() * 4 / 5 - PicBar->y());
-        const int total = sizes.at(0) + sizes.at(1);
-        PicBar->setSizes({webHeight, std::max(1, total - webHeight)});
-    }
-}
-
-void fWebSearch::centreProgressPanel() {
-    PicPanPrograss->adjustSize();
-    const QSize area = PicPanList->size();
-    PicPanPrograss->move((area.width() - PicPanPrograss->width()) / 2,
-                         (area.height() - PicPanPrograss->height()) / 2);
-}
-
 void fWebSearch::closeEvent(QCloseEvent* event) {
     flags.setStopAddAll(true);
     flags.setStopAnalysis(true);
     event->accept();
+    // Found PDFs may wait in a download window not shown yet; the run would
+    // have shown it at its end.
+    if (fFileDownload* downloads = fFileDownload::Find(); downloads && !downloads->isVisible())
+        显示下载窗口();
     if (!IsFormLoaded(QStringLiteral("fFileDownload")) && startWindow_)
         startWindow_->show();
 }
@@ -488,7 +315,7 @@ void fWebSearch::ClearSelected() {
 void fWebSearch::ClearSucceeded() {
     if (!mayClearRecords() || records.count() == 0)
         return;
-    SweepRecords(records, [](const SearchRecord& r) { return r.status == u"成功"; });
+    SweepRecords(records, [](const SearchRecord& r) { return r.status == RecordStatus::Found; });
 }
 
 void fWebSearch::ClearTitles(bool containing) {
@@ -515,7 +342,8 @@ void fWebSearch::ClearAll() {
 void fWebSearch::ExportRecords() {
     if (records.count() == 0)
         return;
-    const QString path = prompter_->saveFileName(QStringLiteral("导出数据"), QString(), QString());
+    const QString path = prompter_->saveFileNameConfirmingOverwrite(QStringLiteral("导出数据"),
+                                                                    QString(), QString());
     if (path.isEmpty())
         return;
     const QByteArray bytes = RecordExportText(records);
@@ -526,4 +354,64 @@ void fWebSearch::ExportRecords() {
     prompter_->message(QStringLiteral("保存文件完毕：") + KilobytesText(bytes.size()) +
                            QStringLiteral("KB"),
                        Prompter::Icon::Information);
+}
+
+void fWebSearch::connectAnalysis() {
+    PdfLinkResolver::PrepareHiddenBrowser(Web2);
+    resolver_ = new PdfLinkResolver(Web2, flags, this);
+    analysis_ = new AnalysisRun(records, flags, *resolver_, context_.options, this);
+    analysis_->isSelected = [this](int row) {
+        return ListView1->selectionModel()->isRowSelected(row - 1, {});
+    };
+    analysis_->chooseFolder = [this] {
+        if (chooseFolder)
+            chooseFolder();
+    };
+    // The download window is looked up for every task: the user may close it during a run.
+    analysis_->handOver = [this](const FoundPdf& pdf) {
+        downloadWindow()->tasks.appendTask(pdf.url, pdf.name, pdf.type, pdf.folder);
+    };
+    analysis_->showDownloads = [this] { 显示下载窗口(); };
+    connect(analysis_, &AnalysisRun::runningChanged, this, &fWebSearch::showAnalysisRunning);
+}
+
+void fWebSearch::StartAnalysis() {
+    Command2->setEnabled(false);
+    if (records.count() == 0)
+        prompter_->message(QStringLiteral("请先检索，添加到列表！"), Prompter::Icon::Information);
+    else if (!ListView1->currentIndex().isValid())
+        analysis_->RunAnalysis(AnalysisVariant::All);
+    else
+        menuAdd->popup(Command2->mapToGlobal(QPoint(0, Command2->height())));
+    Command2->setEnabled(!analysis_->running());
+}
+
+void fWebSearch::showAnalysisRunning(bool running) {
+    // One hidden browser: no second run while one is active.
+    Command2->setEnabled(!running);
+    for (QAction* item : menuAdd->actions())
+        item->setEnabled(!running);
+    if (running) {
+        Label11->setText(QStringLiteral("正在分析,请稍候..."));
+        centreProgressPanel();
+        PicPanPrograss->show();
+        PicPanPrograss->raise();
+    } else {
+        PicPanPrograss->hide();
+    }
+}
+
+fFileDownload* fWebSearch::downloadWindow() {
+    fFileDownload* window = fFileDownload::Find();
+    return window ? window : new fFileDownload(context_, nullptr);
+}
+
+void fWebSearch::显示下载窗口() {
+    fFileDownload* window = downloadWindow();
+    window->ListView3->viewport()->update();
+    if (!window->isVisible())
+        window->show();
+    if (window->isMinimized())
+        window->setWindowState((window->windowState() & ~Qt::WindowMinimized) |
+                               Qt::WindowMaximized);
 }

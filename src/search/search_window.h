@@ -14,6 +14,7 @@
 #include <memory>
 
 struct AppContext;
+class AnalysisRun;
 class BrowserPage;
 class BrowserView;
 class Prompter;
@@ -28,6 +29,8 @@ class QSplitter;
 class QStatusBar;
 class QTableView;
 class Harvester;
+class PdfLinkResolver;
+class fFileDownload;
 
 // The search window: the database site above, the record list below.
 class fWebSearch : public QMainWindow {
@@ -90,7 +93,13 @@ public:
     // "导出数据..."
     void ExportRecords();
 
+    // "开始分析": the "加入" menu picks the run, or "分析全部" without a current row.
+    void StartAnalysis();
+    // Brings the download window up (created when missing), maximised when it was minimised.
+    void 显示下载窗口();
+
     Harvester* harvester() const { return harvester_; }
+    AnalysisRun* analysis() const { return analysis_; }
     // Shows the download folder chooser; replaceable for tests.
     std::function<void()> chooseFolder;
 
@@ -116,9 +125,15 @@ private:
     // False (with the message) while an analysis runs.
     bool mayClearRecords();
     void setAddAllRunning(bool running);
+    void connectAnalysis();
+    void showAnalysisRunning(bool running);
+    // Where found PDFs go: the open download window, or a new one not shown yet.
+    fFileDownload* downloadWindow();
 
     AppContext& context_;
     QPointer<QWidget> startWindow_;
     WindowPrompter prompter_;
     Harvester* harvester_;
+    PdfLinkResolver* resolver_;
+    AnalysisRun* analysis_;
 };

@@ -13,6 +13,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -35,6 +36,30 @@ QString BrowseStartFolder(const QString& text) {
     if (slash >= 0)
         start = start.left(slash + 1);
     return FolderExists(start) ? start : HomeFolder();
+}
+
+QString TypedFolderPath(const QString& text, QString* error) {
+    QString path = text.trimmed();
+    if (path == u"~" || path.startsWith(QStringLiteral("~/")))
+        path = HomeFolder() + path.mid(1);
+    if (path.isEmpty()) {
+        *error = QStringLiteral("请输入保存文件的文件夹！");
+        return {};
+    }
+    // A relative path would land wherever the program happened to start.
+    if (!QDir::isAbsolutePath(path)) {
+        *error = QStringLiteral("请输入完整的文件夹路径（以“/”开头）！");
+        return {};
+    }
+    path = QDir::cleanPath(path);
+    for (const QString& part : path.split(u'/', Qt::SkipEmptyParts)) {
+        if (SanitizeFileName(part).isEmpty()) {
+            *error = QStringLiteral("文件夹名称有误！不能创建文件夹！");
+            return {};
+        }
+    }
+    error->clear();
+    return path;
 }
 
 QString BrowseFolder(Prompter& prompter, const QString& startText, const QString& prompt) {
@@ -128,10 +153,13 @@ void fSeleFileSavePath::Browse() {
 
 void fSeleFileSavePath::Accept() {
     options_.UseOriginalFileName = Option1->isChecked();
-    QString text = Combo1->currentText();
-    if (!text.endsWith(u'/'))
-        text += u'/';
-    const QString folder = EnsureFolder(text, *prompter_);
+    QString error;
+    const QString typed = TypedFolderPath(Combo1->currentText(), &error);
+    if (typed.isEmpty()) {
+        prompter_->message(error, Prompter::Icon::Critical);
+        return;
+    }
+    const QString folder = EnsureFolder(WithTrailingSlash(typed), *prompter_);
     Combo1->setCurrentText(folder);
     if (folder.isEmpty()) {
         prompter_->message(QStringLiteral("文件夹设置错误！"), Prompter::Icon::Critical);

@@ -22,6 +22,11 @@ QString BrowseStartFolder(const QString& text);
 // The result ends with "/".
 QString BrowseFolder(Prompter& prompter, const QString& startText, const QString& prompt);
 
+// The folder a typed text names: trimmed, "~" for the home folder, "//", "."
+// and ".." resolved. Empty, with the reason in error, when the text names no
+// folder that could be made exactly as typed.
+QString TypedFolderPath(const QString& text, QString* error);
+
 // Opens the drop-down part of list wide enough for its longest entry.
 void FitDropDownWidth(QComboBox* list);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFileInfo>
 #include <QString>
 
 #include <optional>
@@ -27,6 +28,18 @@ public:
                                  const QString& filter) = 0;
     virtual QString saveFileName(const QString& title, const QString& suggestedPath,
                                  const QString& filter) = 0;
+    // A save dialog that asks before an existing file is replaced; empty text
+    // when cancelled or not confirmed. Without a dialog of its own that asks,
+    // the question follows the dialog.
+    virtual QString saveFileNameConfirmingOverwrite(const QString& title,
+                                                    const QString& suggestedPath,
+                                                    const QString& filter) {
+        const QString path = saveFileName(title, suggestedPath, filter);
+        if (path.isEmpty() || !QFileInfo::exists(path))
+            return path;
+        return askYesNo(QStringLiteral("%1 已存在。\n要替换它吗？").arg(path), title) ? path
+                                                                                      : QString();
+    }
 
     // Folder dialog; empty text when cancelled.
     virtual QString folderName(const QString& title, const QString& startFolder) = 0;

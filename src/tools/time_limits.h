@@ -13,10 +13,24 @@ inline constexpr milliseconds FileManagerCall{3000};
 // not a rule of the program's behaviour, so it is never scaled.
 inline constexpr milliseconds ScriptAnswer{10000};
 
+// How often a waiting page load looks at the page itself, besides the engine's
+// reports. A period, not a limit: never scaled.
+inline constexpr milliseconds PagePoll{250};
+
 // A next result page must finish loading within this time.
 inline constexpr milliseconds NextPageLoad{60000};
 // Pause after a next result page loaded, so its scripts can finish.
 inline constexpr milliseconds NextPageSettle{5000};
+
+// A publisher's landing page (and the blank page before it) must finish loading
+// within this time; the rules then read whatever the page holds.
+inline constexpr milliseconds LandingPageLoad{90000};
+// A finished page whose refresh leads elsewhere within this delay is a redirect:
+// its next page is waited for. Longer refreshes are the page's own business.
+// The page's delay, not ours, so it is never scaled.
+inline constexpr milliseconds RefreshRedirectDelay{10000};
+// How long after a refresh's delay the next page may take to start.
+inline constexpr milliseconds RefreshStartGrace{2000};
 
 // Response headers of a one-at-a-time transfer must arrive within this time.
 inline constexpr milliseconds HeaderWait{30000};

@@ -59,6 +59,13 @@ QString WidgetPrompter::saveFileName(const QString& title, const QString& sugges
                                         QFileDialog::DontConfirmOverwrite);
 }
 
+QString WidgetPrompter::saveFileNameConfirmingOverwrite(const QString& title,
+                                                        const QString& suggestedPath,
+                                                        const QString& filter) {
+    // The dialog itself asks before it replaces a file.
+    return QFileDialog::getSaveFileName(owner_, captionOr(title), suggestedPath, filter);
+}
+
 QString WidgetPrompter::folderName(const QString& title, const QString& startFolder) {
     return QFileDialog::getExistingDirectory(owner_, captionOr(title), startFolder);
 }

@@ -20,6 +20,8 @@ public:
                          const QString& filter) override;
     QString saveFileName(const QString& title, const QString& suggestedPath,
                          const QString& filter) override;
+    QString saveFileNameConfirmingOverwrite(const QString& title, const QString& suggestedPath,
+                                            const QString& filter) override;
     QString folderName(const QString& title, const QString& startFolder) override;
 
 private:

@@ -6,6 +6,8 @@
 #include "web_test.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QWebEngineProfile>
 
 class TestBrowserPage : public QObject {
@@ -65,6 +67,63 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(page->title(), QStringLiteral("Target"), 15000);
         QCOMPARE(popped.size(), 1);
         QCOMPARE(int(QApplication::topLevelWidgets().size()), windowsBefore);
+    }
+
+    void popupsOnlyLoadWebAddresses() {
+        QTemporaryDir dir;
+        QFile local(dir.filePath(QStringLiteral("secret.html")));
+        QVERIFY(local.open(QIODevice::WriteOnly));
+        local.write("<html><head><title>Local file</title></head></html>");
+        local.close();
+        server_.page(
+            QStringLiteral("/schemes.html"),
+            "<html><head><title>Schemes</title></head><body>"
+            "<button id='data' onclick=\"window.open('data:text/html,<title>Data</title>')\">"
+            "d</button><button id='file' onclick=\"window.open('" +
+                QUrl::fromLocalFile(local.fileName()).toEncoded() +
+                "')\">f</button></body></html>");
+        BrowserPage page(profile_);
+        QVERIFY(LoadAndWait(&page, server_.url(QStringLiteral("/schemes.html"))));
+        QSignalSpy popped(&page, &BrowserPage::NewWindow);
+        for (const char* id : {"data", "file"})
+            Evaluate(&page, QStringLiteral("document.getElementById('%1').click()")
+                                .arg(QString::fromLatin1(id)));
+        QTest::qWait(800);
+        QCOMPARE(popped.size(), 0);
+        QCOMPARE(page.title(), QStringLiteral("Schemes"));
+        QVERIFY(page.url().path().endsWith(QStringLiteral("/schemes.html")));
+        QVERIFY(!IsWebAddress(QUrl(QStringLiteral("javascript:alert(1)"))));
+        QVERIFY(IsWebAddress(QUrl(QStringLiteral("HTTPS://x/"))));
+    }
+
+    // The snapshot and the writes run in a script world of their own: what the
+    // page's scripts redefine is not what they read.
+    void pageScriptsCannotForgeWhatIsRead() {
+        server_.page(
+            QStringLiteral("/forge.html"),
+            "<html><head><title>Forge</title></head><body>"
+            "<a id='real' href='/real.pdf'>Download PDF</a><input id='box' type='checkbox'>"
+            "<script>"
+            "JSON.stringify = function () { return '{\"url\":\"http://forged/\",\"els\":[]}'; };"
+            "Object.defineProperty(document, 'URL', { get: function () { return 'http://forged/'; "
+            "} });"
+            "document.getElementsByTagName = function () { return []; };"
+            "HTMLElement.prototype.click = function () { document.title = 'forged click'; };"
+            "</script></body></html>");
+        BrowserPage page(profile_);
+        QVERIFY(LoadAndWait(&page, server_.url(QStringLiteral("/forge.html"))));
+        QCOMPARE(Evaluate(&page, QStringLiteral("document.URL")).toString(),
+                 QStringLiteral("http://forged/"));
+        const auto doc = Await(page.Document());
+        QVERIFY(doc);
+        QCOMPARE(doc->URL(), server_.url(QStringLiteral("/forge.html")));
+        const int real = doc->getElementById(QStringLiteral("real"));
+        QVERIFY(real >= 0);
+        QCOMPARE(doc->at(real).href, server_.url(QStringLiteral("/real.pdf")));
+        const int box = doc->getElementById(QStringLiteral("box"));
+        QVERIFY(Await(page.Click(doc->at(box))));
+        QVERIFY(Evaluate(&page, QStringLiteral("document.getElementById('box').checked")).toBool());
+        QCOMPARE(page.title(), QStringLiteral("Forge"));
     }
 
     void silentModeSwallowsScriptDialogs() {

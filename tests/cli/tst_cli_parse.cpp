@@ -46,6 +46,21 @@ private slots:
                              QStringLiteral("+paper1.html?doc=1&src=ev")));
     }
 
+    void aLinkTheListHoldsAlreadyIsNotPrintedAgain() {
+        server_.page(
+            QStringLiteral("/twice.html"),
+            "<html><body>"
+            "<div class='result'><input type='checkbox'><a>x</a><h3>First</h3>"
+            "<a title='Full text' href=\"javascript:f('/same')\"></a></div>"
+            "<div class='result'><input type='checkbox'><a>x</a><h3>Again</h3>"
+            "<a title='Full text' href=\"javascript:f('/same')\"></a></div>"
+            "<div class='result'><input type='checkbox'><a>x</a><h3>Other</h3>"
+            "<a title='Full text' href=\"javascript:f('/other')\"></a></div></body></html>");
+        QCOMPARE(runParse({server_.url(QStringLiteral("/twice.html"))}),
+                 (QStringList{QStringLiteral("First\t") + server_.url(QStringLiteral("/same")),
+                              QStringLiteral("Other\t") + server_.url(QStringLiteral("/other"))}));
+    }
+
     void checkedOnlyTakesTickedHits() {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("ticked.html"));

@@ -218,9 +218,28 @@ private slots:
                      QLocale().toString(expected.size() / 1024.0, 'f', 1) + QStringLiteral("KB"));
         QCOMPARE(prompter.shown.last().icon, Prompter::Icon::Information);
 
+        // An existing file is replaced only when the user says so.
+        w->records.setStatus(2, QStringLiteral("失败"));
+        prompter.queue(path);
+        prompter.queue(false);
+        w->ExportRecords();
+        QCOMPARE(prompter.shown.last().kind, QStringLiteral("yesno"));
+        QVERIFY(prompter.shown.last().text.contains(path));
+        const auto contents = [&path] {
+            QFile g(path);
+            return g.open(QIODevice::ReadOnly) ? g.readAll() : QByteArray();
+        };
+        QCOMPARE(contents(), expected);
+        QCOMPARE(prompter.messages().size(), 1);
+
         prompter.queue(QString()); // cancelled
         w->ExportRecords();
         QCOMPARE(prompter.messages().size(), 1);
+
+        prompter.queue(path);
+        prompter.queue(true);
+        w->ExportRecords();
+        QVERIFY(contents().endsWith(QStringLiteral("Second-【pdf】失败\r\n").toUtf8()));
 
         prompter.queue(dir_.filePath(QStringLiteral("no/such/folder/x.txt")));
         w->ExportRecords();

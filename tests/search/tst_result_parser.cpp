@@ -104,6 +104,21 @@ private slots:
         QCOMPARE(hits.at(0).title, QStringLiteral("H2O and x2 <sub>k</sub>"));
     }
 
+    // A heading broken over lines gives a one-line title: one list row, one
+    // export line, one file name.
+    void titlesLoseTheirLineBreaks() {
+        PageDocument doc(QStringLiteral("http://h/r"));
+        AddBlock(doc, QStringLiteral("result"),
+                 QStringLiteral("Heat transfer \nin micro-\r\nchannels\n\nwith H<inf>2</inf>O\n"),
+                 {Decoy, Icon(QStringLiteral("javascript:f('/a')"))});
+        const QList<ParsedHit> hits = ParseResultHits(doc, false);
+        QCOMPARE(hits.size(), 1);
+        QCOMPARE(hits.at(0).title, QStringLiteral("Heat transfer in micro- channels with H2O"));
+        RecordListModel records;
+        ParseResultPage(doc, false, QString(), records);
+        QVERIFY(!records.record(1).title.contains(u'\n'));
+    }
+
     void theFullTextIconIsTheFirstQualifyingAnchorAfterTheFirst() {
         PageDocument doc(QStringLiteral("http://h/r"));
         // The icon as first anchor is never looked at.

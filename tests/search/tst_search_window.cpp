@@ -4,16 +4,19 @@
 #include "download/download_window.h"
 #include "fixture_server.h"
 #include "scripted_prompter.h"
+#include "search/analysis_run.h"
 #include "search/search_window.h"
 #include "settings/settings_store.h"
 #include "settings/shared_options.h"
 #include "test_main.h"
+#include "tools/time_limits.h"
 #include "web_test.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFrame>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -218,6 +221,147 @@ private slots:
         QVERIFY(downloads->close());
         QVERIFY(!start.isVisible());
         QTRY_VERIFY(downloads.isNull());
+    }
+
+    void analysisRunsFromItsControlsAndHandsOverToTheDownloadWindow() {
+        TimeLimits::SetScale(0.05);
+        const auto landing = [this](const QString& n, bool withPdf, int delayMs) {
+            const QByteArray anchor = withPdf ? "<a href='/p/" + n.toUtf8() +
+                                                    ".pdf' title='Download PDF'>Download PDF</a>"
+                                              : QByteArray("<a href='/x'>Abstract</a>");
+            server_.route(QStringLiteral("/www.sciencedirect.com/") + n,
+                          [anchor, delayMs](const FixtureServer::Request&) {
+                              FixtureServer::Response r;
+                              r.body = "<html><body>" + anchor + "</body></html>";
+                              r.delayMs = delayMs;
+                              return r;
+                          });
+            return server_.url(QStringLiteral("/www.sciencedirect.com/") + n);
+        };
+        ScriptedPrompter prompter;
+        QWidget start;
+        start.setObjectName(QStringLiteral("fCover"));
+        fWebSearch w(*context_, &start, &prompter);
+        w.setAttribute(Qt::WA_DeleteOnClose, false);
+        int chooserShown = 0;
+        w.chooseFolder = [&] { // the folder question comes with each run here
+            ++chooserShown;
+            options_.FolderChooserCancelled = false;
+        };
+        w.show();
+
+        w.Command2->click();
+        QCOMPARE(prompter.messages(), QStringList{QStringLiteral("请先检索，添加到列表！")});
+        QCOMPARE(prompter.shown.last().icon, Prompter::Icon::Information);
+        QVERIFY(w.Command2->isEnabled());
+        QVERIFY(!fFileDownload::Find());
+
+        w.records.加入LV1(QStringLiteral("One"), landing(QStringLiteral("1"), true, 0),
+                          QStringLiteral("pdf"), QString());
+        w.records.加入LV1(QStringLiteral("Two"), landing(QStringLiteral("2"), true, 800),
+                          QStringLiteral("pdf"), QString());
+        w.records.加入LV1(QStringLiteral("Three"), landing(QStringLiteral("3"), false, 0),
+                          QStringLiteral("pdf"), QString());
+        const auto visits = [this](const char* n) {
+            return int(
+                server_.log
+                    .filter(QStringLiteral("/www.sciencedirect.com/") + QString::fromLatin1(n))
+                    .size());
+        };
+
+        // No current row: everything is analysed at once.
+        QVERIFY(!w.ListView1->currentIndex().isValid());
+        w.Command2->click();
+        QVERIFY(w.analysis()->running());
+        QVERIFY(w.PicPanPrograss->isVisible());
+        QCOMPARE(w.Label11->text(), QStringLiteral("正在分析,请稍候..."));
+        QVERIFY(!w.Command2->isEnabled());
+        for (QAction* item : w.menuAdd->actions())
+            QVERIFY(!item->isEnabled());
+        // While the second page is on its way, the first PDF waits in a download
+        // window that is not shown yet.
+        QTRY_COMPARE(w.records.record(2).status, QStringLiteral("正在分析"));
+        QPointer<fFileDownload> downloads = fFileDownload::Find();
+        QVERIFY(downloads);
+        QVERIFY(!downloads->isVisible());
+        QCOMPARE(downloads->tasks.count(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.analysis()->running(), 15000);
+        QVERIFY(downloads->isVisible());
+        QCOMPARE(chooserShown, 1);
+        QVERIFY(!w.PicPanPrograss->isVisible());
+        QVERIFY(w.Command2->isEnabled());
+        QVERIFY(w.menuAdd->actions().last()->isEnabled());
+        QCOMPARE(w.records.record(1).status, QStringLiteral("成功"));
+        QCOMPARE(w.records.record(2).status, QStringLiteral("成功"));
+        QCOMPARE(w.records.record(3).status, QStringLiteral("失败"));
+        QCOMPARE(downloads->tasks.count(), 2);
+        QCOMPARE(downloads->tasks.task(2).name, QStringLiteral("Two"));
+
+        // With a current row the "加入" menu asks which run.
+        w.ListView1->setCurrentIndex(w.records.index(2, 0));
+        w.Command2->click();
+        QTRY_VERIFY(w.menuAdd->isVisible());
+        QVERIFY(!w.analysis()->running());
+        w.menuAdd->hide();
+        const int twoVisits = visits("2");
+        w.findChild<QAction*>(QStringLiteral("menu分析失败项"))->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.analysis()->running(), 15000);
+        QCOMPARE(visits("3"), 2);
+        QCOMPARE(visits("2"), twoVisits);
+
+        // "停止" ends the run after the record in hand; the rest stay as they were.
+        w.findChild<QAction*>(QStringLiteral("menu分析全部"))->trigger();
+        QTRY_COMPARE(w.records.record(2).status, QStringLiteral("正在分析"));
+        w.Command5->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.analysis()->running(), 15000);
+        QVERIFY(w.flags.StopAnalysis());
+        QCOMPARE(visits("3"), 2);
+        QCOMPARE(w.records.record(3).status, QStringLiteral("失败"));
+
+        // A minimised download window comes back maximised.
+        downloads->showMinimized();
+        w.显示下载窗口();
+        QVERIFY(downloads->windowState() & Qt::WindowMaximized);
+        QVERIFY(!(downloads->windowState() & Qt::WindowMinimized));
+        QVERIFY(downloads->isVisible());
+        delete downloads.data(); // its queued tasks would make closing ask
+    }
+
+    void closingDuringARunShowsThePdfsFoundSoFar() {
+        TimeLimits::SetScale(0.05);
+        server_.page(QStringLiteral("/www.sciencedirect.com/c1"),
+                     "<html><body><a href='/p/c1.pdf' title='Download PDF'>Download PDF</a>"
+                     "</body></html>");
+        server_.route(QStringLiteral("/www.sciencedirect.com/c2"),
+                      [](const FixtureServer::Request&) {
+                          FixtureServer::Response r;
+                          r.body = "<html><body>late</body></html>";
+                          r.delayMs = 1500;
+                          return r;
+                      });
+        ScriptedPrompter prompter;
+        QWidget start;
+        auto* w = new fWebSearch(*context_, &start, &prompter);
+        w->chooseFolder = [this] { options_.FolderChooserCancelled = false; };
+        QPointer<fWebSearch> guard = w;
+        w->show();
+        w->records.加入LV1(QStringLiteral("C1"),
+                           server_.url(QStringLiteral("/www.sciencedirect.com/c1")),
+                           QStringLiteral("pdf"), QString());
+        w->records.加入LV1(QStringLiteral("C2"),
+                           server_.url(QStringLiteral("/www.sciencedirect.com/c2")),
+                           QStringLiteral("pdf"), QString());
+        w->Command2->click();
+        QTRY_COMPARE(w->records.record(2).status, QStringLiteral("正在分析"));
+        QPointer<fFileDownload> downloads = fFileDownload::Find();
+        QVERIFY(downloads && !downloads->isVisible());
+        QVERIFY(w->close());
+        QVERIFY(downloads->isVisible());
+        QVERIFY(!start.isVisible());
+        QTRY_VERIFY(guard.isNull());
+        QTest::qWait(1800); // the page that was awaited arrives after the window went
+        QCOMPARE(downloads->tasks.count(), 1);
+        delete downloads.data();
     }
 
     void closingBringsTheStartWindowBackUnlessDownloadsAreOpen() {

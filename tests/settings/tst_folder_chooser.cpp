@@ -95,6 +95,44 @@ private slots:
         QCOMPARE(options.DownloadFolder, before);
     }
 
+    // The folder taken is exactly the one typed, or the dialog stays open and says why.
+    void typedFoldersAreTakenExactlyOrRefused() {
+        SettingsStore store(dir_.filePath(QStringLiteral("typed.ini")));
+        SharedOptions options;
+        ScriptedPrompter prompter;
+        const auto accept = [&](const QString& text) {
+            fSeleFileSavePath chooser(options, store, &prompter);
+            chooser.show();
+            chooser.Combo1->setCurrentText(text);
+            chooser.Command2->click();
+            return chooser.isVisible() ? QString() : options.DownloadFolder;
+        };
+        QCOMPARE(accept(QStringLiteral("  ") + dir_.filePath(QStringLiteral("spaced")) +
+                        QStringLiteral("  ")),
+                 dir_.filePath(QStringLiteral("spaced/")));
+        QCOMPARE(accept(dir_.path() + QStringLiteral("//a//b/./c/..")),
+                 dir_.filePath(QStringLiteral("a/b/")));
+        QVERIFY(QFileInfo(dir_.filePath(QStringLiteral("a/b"))).isDir());
+        QCOMPARE(accept(QStringLiteral("~/papers")), QDir::homePath() + QStringLiteral("/papers/"));
+        QVERIFY(QFileInfo(QDir::homePath() + QStringLiteral("/papers")).isDir());
+        QVERIFY(!QFileInfo::exists(QDir::current().filePath(QStringLiteral("~"))));
+        QCOMPARE(accept(QStringLiteral("~")), QDir::homePath() + u'/');
+        QVERIFY(prompter.messages().isEmpty());
+
+        const QString before = options.DownloadFolder;
+        // A part that cleans to nothing: not its parent instead.
+        QVERIFY(accept(dir_.filePath(QStringLiteral("kept/???/sub"))).isEmpty());
+        QCOMPARE(prompter.messages().last(), QStringLiteral("文件夹名称有误！不能创建文件夹！"));
+        QVERIFY(!QFileInfo::exists(dir_.filePath(QStringLiteral("kept"))));
+        // A relative path would land wherever the program started.
+        QVERIFY(accept(QStringLiteral("papers/ei")).isEmpty());
+        QVERIFY(prompter.messages().last().contains(QStringLiteral("完整")));
+        QVERIFY(accept(QStringLiteral("   ")).isEmpty());
+        QCOMPARE(prompter.shown.last().icon, Prompter::Icon::Critical);
+        QCOMPARE(prompter.messages().size(), 3);
+        QCOMPARE(options.DownloadFolder, before);
+    }
+
     void browsingStartsNearTheTypedFolder() {
         QDir(dir_.path()).mkpath(QStringLiteral("x/y"));
         QCOMPARE(BrowseStartFolder(dir_.filePath(QStringLiteral("x/y/"))),

@@ -81,6 +81,37 @@ QString FixtureServer::url(const QString& path) const {
 
 void FixtureServer::setRoot(const QString& folder) {
     root_ = QDir(folder).canonicalPath();
+    const QString routes = QDir(root_).filePath(QStringLiteral(".routes"));
+    if (QFileInfo::exists(routes))
+        addRoutesFrom(routes);
+}
+
+bool FixtureServer::addRoutesFrom(const QString& file) {
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    const QStringList lines = QString::fromUtf8(f.readAll()).split(u'\n');
+    for (const QString& line : lines) {
+        const QStringList w = line.simplified().split(u' ', Qt::SkipEmptyParts);
+        if (w.isEmpty() || w.first().startsWith(u'#'))
+            continue;
+        if (w.first() == u"redirect" && w.size() == 4) {
+            redirect(w.at(2), w.at(3), w.at(1).toInt());
+        } else if (w.first() == u"stall" && w.size() == 3) {
+            const QString path = w.at(2);
+            route(w.at(1), [this, path](const Request& request) {
+                Request file = request;
+                file.path = path;
+                Response r = staticFile(file);
+                const qsizetype mark = r.body.indexOf("<!--stall-->");
+                r.stallAfter = mark < 0 ? r.body.size() : mark;
+                return r;
+            });
+        } else {
+            return false;
+        }
+    }
+    return true;
 }
 
 void FixtureServer::route(const QString& path, Handler handler) {

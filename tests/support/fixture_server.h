@@ -51,8 +51,14 @@ public:
     // http://127.0.0.1:PORT + path
     QString url(const QString& path) const;
 
-    // Files under folder are served by path; ".." never leaves it.
+    // Files under folder are served by path; ".." never leaves it. The
+    // folder's ".routes" file, when there is one, adds the routes it lists.
     void setRoot(const QString& folder);
+    // Adds routes from a text file, one a line ("#" starts a comment):
+    //   redirect STATUS FROM TO   FROM answers STATUS with Location: TO
+    //   stall FROM FILE           FROM sends FILE (under the root) up to its
+    //                             "<!--stall-->" mark, then nothing, connection open
+    bool addRoutesFrom(const QString& file);
     void route(const QString& path, Handler handler);
     void redirect(const QString& from, const QString& to, int status = 302);
     // A fixed HTML page at path.

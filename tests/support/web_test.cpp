@@ -3,5 +3,5 @@
 #include "app/run_javascript.h"
 
 QVariant Evaluate(BrowserPage* page, const QString& script) {
-    return Await(RunJavaScript(page, script));
+    return Await(RunJavaScript(page, script, QWebEngineScript::MainWorld));
 }

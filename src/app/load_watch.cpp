@@ -1,0 +1,57 @@
+#include "app/load_watch.h"
+
+#include "app/browser_page.h"
+#include "app/run_javascript.h"
+#include "tools/time_limits.h"
+
+bool SameAddress(const QUrl& a, const QUrl& b) {
+    const auto form = QUrl::RemoveFragment | QUrl::NormalizePathSegments;
+    return a.adjusted(form) == b.adjusted(form);
+}
+
+LoadWatch::LoadWatch(BrowserPage* page, QObject* parent)
+    : QObject(parent)
+    , page_(page) {
+    connect(page, &BrowserPage::MainFrameNavigation, this, [this](const QUrl& url) {
+        target_ = url;
+        ++navigations_;
+        emit changed();
+    });
+    connect(page, &BrowserPage::DocumentComplete, this, &LoadWatch::changed);
+    connect(page, &QObject::destroyed, this, &LoadWatch::changed);
+    // A load that ran into another one may report nothing of its own end.
+    connect(&poll_, &QTimer::timeout, this, &LoadWatch::changed);
+    poll_.start(TimeLimits::PagePoll);
+}
+
+void LoadWatch::expect(const QUrl& url) {
+    target_ = url;
+    navigations_ = 0;
+}
+
+bool LoadWatch::expected(const QUrl& document) const {
+    if (SameAddress(document, target_))
+        return true;
+    if (IsAboutBlank(target_) || IsAboutBlank(document) || document.isEmpty())
+        return false;
+    for (const QUrl& earlier : passedOver_) {
+        if (SameAddress(document, earlier))
+            return false;
+    }
+    return true; // a redirect's end, or a page that rewrote its own address
+}
+
+QCoro::Task<bool> LoadWatch::loaded() {
+    QPointer<LoadWatch> self = this;
+    if (!page_ || page_->isLoading())
+        co_return false;
+    const QVariant state =
+        co_await RunJavaScript(page_, QStringLiteral("document.readyState + ' ' + document.URL"));
+    if (!self || !page_ || page_->isLoading())
+        co_return false;
+    const QString text = state.toString();
+    const qsizetype space = text.indexOf(u' ');
+    if (space < 0 || text.left(space) != u"complete")
+        co_return false;
+    co_return expected(QUrl(text.mid(space + 1)));
+}

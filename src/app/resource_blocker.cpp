@@ -1,0 +1,21 @@
+#include "app/resource_blocker.h"
+
+bool ResourceBlocker::Refuses(QWebEngineUrlRequestInfo::ResourceType type) {
+    switch (type) {
+    case QWebEngineUrlRequestInfo::ResourceTypeImage:
+    case QWebEngineUrlRequestInfo::ResourceTypeFavicon:
+    case QWebEngineUrlRequestInfo::ResourceTypeMedia:
+    case QWebEngineUrlRequestInfo::ResourceTypeFontResource:
+    case QWebEngineUrlRequestInfo::ResourceTypeStylesheet:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void ResourceBlocker::interceptRequest(QWebEngineUrlRequestInfo& info) {
+    if (!Refuses(info.resourceType()))
+        return;
+    info.block(true);
+    ++refused_;
+}
