@@ -28,6 +28,11 @@ inline constexpr milliseconds SupervisorTick{1000};
 inline constexpr milliseconds StallCheck{1000};
 // Progress written into a row at most this often (the transfer itself is not slowed).
 inline constexpr milliseconds ProgressRefresh{200};
+// How long closing waits for stopped transfers to put their files in order. A
+// safety net (they need milliseconds), so never scaled.
+inline constexpr milliseconds ShutdownWait{5000};
+// Longest wait a server's Retry-After can impose on a task before it is tried again.
+inline constexpr milliseconds RetryAfterCap{300000};
 
 // Multiplies every limit by factor (tests use small factors); 1 by default.
 void SetScale(double factor);

@@ -1,6 +1,4 @@
 #include "download/download_session.h"
-#include "download/downloader.h"
-#include "download/inet_transfer.h"
 #include "download/scheduler.h"
 #include "download/task_list.h"
 #include "fixture_server.h"
@@ -181,6 +179,9 @@ private slots:
         auto run = start(method, {path});
         QTRY_VERIFY_WITH_TIMEOUT(finished(*run), 20000);
         const DownloadTask& t = run->tasks.task(1);
+        if (int(t.state) != state)
+            qWarning() << "error:" << t.error << t.percent
+                       << server_.log.mid(server_.log.size() - 5);
         QCOMPARE(int(t.state), state);
         QCOMPARE(t.type, type);
         if (!percent.isEmpty())
@@ -285,8 +286,7 @@ private slots:
         });
         auto run = start(1, {QStringLiteral("/slowone.pdf")});
         QTRY_VERIFY(run->tasks.task(1).received.toLongLong() > 0);
-        QVERIFY(run->scheduler->activity.transferExecuting ||
-                run->scheduler->transfer().StillExecuting());
+        QVERIFY(run->scheduler->activity.transferExecuting);
         run->scheduler->Stop();
         QTRY_COMPARE(run->tasks.task(1).percent, QStringLiteral("下载取消"));
         QCOMPARE(run->tasks.task(1).state, TaskState::Failed);

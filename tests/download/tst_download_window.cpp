@@ -197,6 +197,7 @@ private slots:
         w.tasks.setCell(1, TaskListModel::PercentColumn, QStringLiteral("40%"));
         w.tasks.setState(2, TaskState::Done);
         write(QStringLiteral("failed.pdf"), "partial");
+        w.tasks.editTask(1, [](DownloadTask& t) { t.savedPath = t.filePath(); });
 
         w.RowClicked(0);
         QCOMPARE(w.Panel[1]->text(), folder() + QStringLiteral("failed.pdf"));

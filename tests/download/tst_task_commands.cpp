@@ -139,6 +139,8 @@ private slots:
         add(m, QStringLiteral("later"), QStringLiteral("htm"), TaskState::Waiting);
         for (const char* f : {"page.HTML", "feed.xml", "paper.pdf", "later.htm", "page.pdf"})
             Write(folder() + QString::fromLatin1(f), "x");
+        for (int row : {1, 2, 3, 4})
+            m.editTask(row, [](DownloadTask& t) { t.savedPath = t.filePath(); });
         DeleteFilesWhere(m, [](const DownloadTask& t) {
             const QString type = t.type.toLower();
             return (type == u"htm" || type == u"html" || type == u"xml") && IsDoneOrFailed(t);
