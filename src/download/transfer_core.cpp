@@ -1,5 +1,6 @@
 #include "download/transfer_core.h"
 
+#include "download/body_decoder.h"
 #include "download/part_file.h"
 #include "download/save_names.h"
 #include "download/save_target.h"
@@ -10,8 +11,10 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QLocale>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QTimeZone>
 
 #include <memory>
 
@@ -24,7 +27,8 @@ struct Head {
     int status = 0;
     QString reason;
     qint64 contentLength = -1;
-    bool encoded = false; // the body is decoded on the way, so its length differs
+    QByteArray encoding;  // Content-Encoding, lower-cased; empty for none
+    bool encoded = false; // the body is decoded on the way, so the file's length differs
     QByteArray etag;
     QByteArray lastModified;
     QString contentType;
@@ -81,8 +85,8 @@ Head ReadHead(QNetworkReply* reply) {
     const qint64 length =
         TrimSpaces(QString::fromLatin1(reply->rawHeader("Content-Length"))).toLongLong(&ok);
     head.contentLength = ok && length >= 0 ? length : -1;
-    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
-    head.encoded = !encoding.isEmpty() && encoding != "identity";
+    head.encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
+    head.encoded = !head.encoding.isEmpty() && head.encoding != "identity";
     head.etag = reply->rawHeader("ETag").trimmed();
     head.lastModified = reply->rawHeader("Last-Modified").trimmed();
     head.contentType =
@@ -165,7 +169,10 @@ int ParseRetryAfter(const QByteArray& value, const QDateTime& now) {
     const qint64 seconds = text.toLongLong(&ok);
     if (ok)
         return seconds >= 0 ? int(std::min<qint64>(seconds, 86400)) : -1;
-    const QDateTime at = QDateTime::fromString(QString::fromLatin1(text), Qt::RFC2822Date);
+    // An HTTP date: "Sun, 06 Nov 1994 08:49:37 GMT".
+    QDateTime at = QLocale::c().toDateTime(QString::fromLatin1(text),
+                                           QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"));
+    at.setTimeZone(QTimeZone::utc());
     if (!at.isValid())
         return -1;
     return int(std::clamp<qint64>(now.secsTo(at), 0, 86400));
@@ -214,6 +221,9 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
             request.setHeader(QNetworkRequest::UserAgentHeader, job.userAgent);
         if (!job.referer.isEmpty())
             request.setRawHeader("Referer", job.referer);
+        // Asked for here, the network manager leaves encoded bodies to us, so a
+        // body cut short is told apart from a whole one.
+        request.setRawHeader("Accept-Encoding", "gzip, deflate");
         if (resumeFrom > 0) {
             request.setRawHeader("Range", "bytes=" + QByteArray::number(resumeFrom) + '-');
             request.setRawHeader("If-Range", kept->ifRange());
@@ -270,6 +280,12 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
         if (!alreadyComplete && (head.status < 200 || head.status >= 300)) {
             out.result = TransferResult::HttpError;
             out.errorText = HttpErrorText(head);
+            break;
+        }
+        if (!alreadyComplete && head.encoded && !BodyDecoder::Supports(head.encoding)) {
+            out.result = TransferResult::HttpError;
+            out.errorText = QStringLiteral("无法识别服务器使用的内容编码：") +
+                            QString::fromLatin1(head.encoding);
             break;
         }
         if (!alreadyComplete && head.status == 206 &&
@@ -337,27 +353,36 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
                 WritePartMeta(job.partPath, meta);
         }
 
-        // The body, socket to file through the one buffer.
-        qint64 bodyBytes = 0;
+        // The body, socket to file through the one buffer (and the decoder's).
+        qint64 bodyBytes = 0; // as sent, before decoding
         bool writeFailed = false;
         bool tooBig = false;
+        std::optional<BodyDecoder> decoder;
+        if (head.encoded)
+            decoder.emplace(head.encoding);
         QElapsedTimer sinceGrowth;
         sinceGrowth.start();
+        const std::function<bool(const char*, qint64)> store = [&](const char* data, qint64 n) {
+            if (!part.append(data, n)) {
+                writeFailed = true;
+                return false;
+            }
+            ticket.received.store(part.size(), std::memory_order_relaxed);
+            // An encoded body's announced length says nothing about the file.
+            tooBig = head.encoded && job.maxBytes > 0 && part.size() > job.maxBytes;
+            return !tooBig;
+        };
         const auto pump = [&]() {
-            while (!writeFailed && !tooBig && reply->isOpen()) {
+            while (!writeFailed && !tooBig && (!decoder || !decoder->corrupt()) &&
+                   reply->isOpen()) {
                 const qint64 n = reply->read(buffer.data(), buffer.size());
                 if (n <= 0)
                     return;
-                if (!part.append(buffer.constData(), n)) {
-                    writeFailed = true;
-                } else {
-                    bodyBytes += n;
-                    sinceGrowth.start();
-                    ticket.received.store(part.size(), std::memory_order_relaxed);
-                    // An encoded body's announced length says nothing about the file.
-                    tooBig = head.encoded && job.maxBytes > 0 && part.size() > job.maxBytes;
-                }
-                if (writeFailed || tooBig)
+                bodyBytes += n;
+                sinceGrowth.start();
+                const bool stored = decoder ? decoder->feed(buffer.constData(), n, store)
+                                            : store(buffer.constData(), n);
+                if (!stored)
                     Abort(reply.get());
             }
         };
@@ -396,12 +421,15 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
         } else if (!alreadyComplete && reply->error() != QNetworkReply::NoError) {
             out.result = TransferResult::Incomplete;
             out.errorText = QStringLiteral("下载中断：") + NetworkErrorText(reply->error());
-        } else if (!alreadyComplete && !head.encoded && head.contentLength >= 0 &&
-                   bodyBytes != head.contentLength) {
+        } else if (!alreadyComplete && head.contentLength >= 0 && bodyBytes != head.contentLength) {
             out.result = TransferResult::Incomplete;
             out.errorText = QStringLiteral("下载不完整：收到%1字节，应为%2字节")
                                 .arg(bodyBytes)
                                 .arg(head.contentLength);
+        } else if (decoder && (decoder->corrupt() || !decoder->complete())) {
+            out.result = TransferResult::Incomplete;
+            out.errorText = decoder->corrupt() ? QStringLiteral("下载的压缩内容已损坏")
+                                               : QStringLiteral("下载不完整：压缩内容没有结束");
         } else if (out.bytes == 0) {
             out.result = TransferResult::Empty;
             out.errorText = QStringLiteral("无法下载：服务器没有发送内容");
