@@ -242,6 +242,8 @@ private slots:
         CheckFilesExist(m);
         QCOMPARE(m.task(4).percent, QStringLiteral("不存在"));
         QCOMPARE(m.task(1).percent, QString());
+        // The type as the row has it: real.PDF is there, real.pdf would not be.
+        QCOMPARE(m.task(3).percent, QString());
     }
 
     void baseReferenceGoesBeforeTheHeadEnd() {
