@@ -6,6 +6,7 @@
 #include "tools/paths.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstdio>
@@ -65,6 +66,11 @@ int NameReservations::size() const {
     return int(holders_.size());
 }
 
+bool IsReadOnlyFile(const QString& path) {
+    const QFileInfo info(path);
+    return info.isFile() && !(info.permissions() & QFileDevice::WriteOwner);
+}
+
 ChosenTarget ChooseSaveTarget(NameReservations& reservations, const SaveNaming& naming,
                               qint64 owner) {
     return SaveTargetChooser::choose(reservations, naming, owner);
@@ -100,6 +106,11 @@ CommitResult CommitPartFile(const QString& partPath, const QString& target,
     commit.name = naming.name;
     const QByteArray from = QFile::encodeName(partPath);
     if (naming.policy == DuplicateNamePolicies::Overwrite) {
+        if (IsReadOnlyFile(target)) {
+            commit.result = TransferResult::CannotReplace;
+            commit.errorText = QStringLiteral("文件是只读的");
+            return commit;
+        }
         if (::rename(from.constData(), QFile::encodeName(target).constData()) != 0) {
             commit.result = TransferResult::CannotReplace;
             commit.errorText = QString::fromLocal8Bit(std::strerror(errno));

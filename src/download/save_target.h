@@ -41,6 +41,10 @@ struct ChosenTarget {
 ChosenTarget ChooseSaveTarget(NameReservations& reservations, const SaveNaming& naming,
                               qint64 owner);
 
+// A file whose owner may not write it: the user has protected it, so overwrite
+// leaves it alone (deleting it would be allowed here, unlike on some systems).
+bool IsReadOnlyFile(const QString& path);
+
 // Puts a complete part file in place of its target in one step. Under overwrite
 // the target is replaced; otherwise a file that appeared there meanwhile is kept
 // and the policy is applied again (rename picks the next number, skip gives up).

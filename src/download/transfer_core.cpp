@@ -4,6 +4,7 @@
 #include "download/part_file.h"
 #include "download/save_names.h"
 #include "download/save_target.h"
+#include "settings/settings_keys.h"
 #include "tools/file_helpers.h"
 #include "tools/text_utils.h"
 #include "tools/time_limits.h"
@@ -336,6 +337,12 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
             out.result = TransferResult::CannotReplace;
             out.savedPath = target;
             out.errorText = QStringLiteral("无法替换：同名的文件夹或特殊文件占用了这个名称");
+            break;
+        }
+        if (job.naming.policy == DuplicateNamePolicies::Overwrite && IsReadOnlyFile(target)) {
+            out.result = TransferResult::CannotReplace;
+            out.savedPath = target;
+            out.errorText = QStringLiteral("无法替换：文件是只读的");
             break;
         }
 

@@ -4,7 +4,6 @@
 
 #include <QList>
 #include <QObject>
-#include <QPointer>
 
 // Shows messages once the code that raised them has returned to the event loop,
 // so a modal box never runs inside a timer's handler (where it would let the

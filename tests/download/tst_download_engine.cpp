@@ -464,6 +464,33 @@ private slots:
         }
     }
 
+    void aReadOnlyFileIsNotReplaced() {
+        for (int method : {1, 2}) {
+            auto run = std::make_unique<Run>();
+            const QString target = run->folder() + QStringLiteral("kept.pdf");
+            {
+                QFile f(target);
+                QVERIFY(f.open(QIODevice::WriteOnly));
+                f.write("protected");
+                f.setPermissions(QFileDevice::ReadOwner | QFileDevice::ReadGroup);
+            }
+            run->options.DownloadMethod = qint16(method);
+            run->tasks.appendTask(server_.url(QStringLiteral("/ok.pdf?ro%1").arg(method)),
+                                  QStringLiteral("kept"), QStringLiteral("pdf"), run->folder());
+            run->scheduler = std::make_unique<DownloadScheduler>(run->tasks, run->options,
+                                                                 run->session, run->prompter);
+            run->scheduler->settings.policy = DuplicateNamePolicies::Overwrite;
+            run->scheduler->Start();
+            run->scheduler->startSupervisor();
+            QTRY_VERIFY_WITH_TIMEOUT(finished(*run), 20000);
+            const DownloadTask& t = run->tasks.task(1);
+            QCOMPARE(t.state, TaskState::Failed);
+            QCOMPARE(t.percent, QStringLiteral("无法替换"));
+            QCOMPARE(t.size, QStringLiteral("9"));
+            checkFolder(run->folder(), {{QStringLiteral("kept.pdf"), "protected"}});
+        }
+    }
+
     void sizeLimitSkipsBigFiles() {
         for (int method : {1, 2}) {
             auto run =
