@@ -47,6 +47,13 @@ struct SchedulerHooks {
     std::function<void(int sound)> playSound;
 };
 
+// What the scheduler's notification sounds mean.
+namespace SchedulerSounds {
+inline constexpr int WebPage = 101;  // a finished task turned out to be a web page
+inline constexpr int RunEnded = 102; // the run ended, or the problem rule stopped it
+inline constexpr int Failed = 103;   // a task failed
+} // namespace SchedulerSounds
+
 // The connection-state text of a one-at-a-time transfer, shown in status panel 3.
 QString TransferStateText(int state, int code = 0, const QString& message = {});
 

@@ -98,8 +98,8 @@ void DeleteFilesWhere(TaskListModel& tasks, const std::function<bool(const Downl
             t.percent.clear();
             // What this task wrote, its kept part included; nobody else's file.
             DeleteOwnedFile(t);
-            if (!t.partPath.isEmpty() && t.state != TaskState::Downloading) {
-                RemovePartFiles(t.partPath);
+            if (t.state != TaskState::Downloading) {
+                RemovePartFiles(t.ownedPartPath());
                 t.partPath.clear();
             }
         }

@@ -78,18 +78,29 @@ bool DownloadTask::hasWebPageType() const {
     return IsWebType(type, false);
 }
 
-QString DownloadTask::ownedFilePath() const {
-    if (savedPath.isEmpty() || folder.isEmpty())
-        return {};
-    const QFileInfo file(savedPath);
-    // Compared as written and as resolved, so neither ".." nor a link leads out.
+namespace {
+
+// path is a file directly inside folder: compared as written and as resolved, so
+// neither ".." nor a link leads out.
+bool LiesInside(const QString& path, const QString& folder) {
+    if (path.isEmpty() || folder.isEmpty())
+        return false;
+    const QFileInfo file(path);
     if (QDir::cleanPath(file.absolutePath()) != QDir::cleanPath(QDir(folder).absolutePath()))
-        return {};
+        return false;
     const QString realFolder = QFileInfo(folder).canonicalFilePath();
-    const QString realParent = QFileInfo(file.absolutePath()).canonicalFilePath();
-    if (realFolder.isEmpty() || realFolder != realParent)
-        return {};
-    return savedPath;
+    return !realFolder.isEmpty() &&
+           realFolder == QFileInfo(file.absolutePath()).canonicalFilePath();
+}
+
+} // namespace
+
+QString DownloadTask::ownedFilePath() const {
+    return LiesInside(savedPath, folder) ? savedPath : QString();
+}
+
+QString DownloadTask::ownedPartPath() const {
+    return LiesInside(partPath, folder) ? partPath : QString();
 }
 
 void DeleteOwnedFile(DownloadTask& task) {

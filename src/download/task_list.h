@@ -46,8 +46,9 @@ struct DownloadTask {
     // folder + name (+ "." + type)
     QString filePath() const;
     bool hasWebPageType() const; // "htm" or "html", case ignored
-    // savedPath when it still lies inside the task's folder, else empty text.
+    // savedPath / partPath when it still lies inside the task's folder, else empty text.
     QString ownedFilePath() const;
+    QString ownedPartPath() const;
 };
 
 // Deletes the file the task wrote, if any, and forgets it; other files stay.
