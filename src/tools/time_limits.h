@@ -22,7 +22,7 @@ inline constexpr milliseconds NextPageSettle{5000};
 inline constexpr milliseconds HeaderWait{30000};
 // A transfer that receives nothing for this long fails.
 inline constexpr milliseconds StallLimit{300000};
-// The scheduler's tick, the supervisor's tick and a downloader's stall check.
+// The scheduler's tick, the supervisor's tick and a transfer's stall check.
 inline constexpr milliseconds SchedulerTick{1000};
 inline constexpr milliseconds SupervisorTick{1000};
 inline constexpr milliseconds StallCheck{1000};

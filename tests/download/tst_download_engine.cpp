@@ -152,6 +152,11 @@ private slots:
             r.cutAfter = 50000;
             r.etag = "\"cut\"";
         });
+        route(QStringLiteral("/twinCut.pdf"), [](auto& r) { // fails, but only after a while
+            r.dripBytes = 20000;
+            r.dripDelayMs = 20;
+            r.cutAfter = 60000;
+        });
         for (const char* twin : {"/twinA.pdf", "/twinB.pdf"})
             route(QString::fromLatin1(twin), [twin](auto& r) {
                 r.body = QByteArray(twin) + r.body; // different bytes, same name
@@ -357,7 +362,7 @@ private slots:
         QFETCH(QString, policy);
         QFETCH(bool, firstFails);
         const QString first =
-            firstFails ? QStringLiteral("/404.pdf?twin") : QStringLiteral("/twinA.pdf");
+            firstFails ? QStringLiteral("/twinCut.pdf") : QStringLiteral("/twinA.pdf");
         auto run = startNamed(method,
                               {{first, QStringLiteral("twin")},
                                {QStringLiteral("/twinB.pdf"), QStringLiteral("twin")}},
