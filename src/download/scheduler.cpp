@@ -238,6 +238,8 @@ void DownloadScheduler::startTransfer(int row, bool oneAtATime, const QString& t
     }
     job.userAgent = session_.userAgent();
     job.maxBytes = options_.maxFileSizeBytes();
+    const bool alone = oneAtATime || settings.threads <= 1;
+    job.networkBuffer = alone ? SingleTransferReadBuffer : TransferReadBuffer;
     job.reservations = reservations_;
     if (oneAtATime) {
         job.referer = (t.referer.isEmpty() ? SiteRoot(t.url) : t.referer).toUtf8();

@@ -230,7 +230,7 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
             request.setRawHeader("If-Range", kept->ifRange());
         }
         ReplyPtr reply(nam.get(request));
-        reply->setReadBufferSize(TransferReadBuffer);
+        reply->setReadBufferSize(job.networkBuffer);
         QNetworkReply* const running = reply.get();
         QObject::connect(&control, &TransferControl::cancelled, running,
                          [running] { Abort(running); });

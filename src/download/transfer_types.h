@@ -10,9 +10,13 @@
 
 class NameReservations;
 
-// Body bytes a transfer lets the network hold before it reads them, and the size
-// of the one buffer it reads them into.
+// The one buffer a transfer reads its body into, and the body bytes the network
+// may hold for it meanwhile when several run side by side (so six stay far below
+// 100 MB together).
 inline constexpr qint64 TransferReadBuffer = 256 * 1024;
+// What the network may hold for a transfer that runs alone: one stream needs the
+// larger buffer to keep up with the socket.
+inline constexpr qint64 SingleTransferReadBuffer = 4 * 1024 * 1024;
 
 // How a transfer ended.
 enum class TransferResult {
@@ -52,6 +56,7 @@ struct TransferJob {
     QByteArray userAgent;
     std::optional<QNetworkProxy> proxy; // the program's proxy; none: the system's settings
     qint64 maxBytes = 0;                // 0: no limit
+    qint64 networkBuffer = TransferReadBuffer;
     std::shared_ptr<NameReservations> reservations;
 };
 
