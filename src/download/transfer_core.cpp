@@ -262,7 +262,10 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
             out.result = TransferResult::Cancelled;
             break;
         }
-        if (timedOut || head.status == 0) {
+        // A redirect the network manager gave up on (a loop, an unsafe target).
+        const bool redirectRefused =
+            IsRedirect(head.status) && reply->error() != QNetworkReply::NoError;
+        if (timedOut || head.status == 0 || redirectRefused) {
             out.result = TransferResult::NoResponse;
             out.errorText =
                 timedOut ? QStringLiteral("等待服务器响应超时") : NetworkErrorText(reply->error());
