@@ -72,6 +72,8 @@ bool WritePartMeta(const QString& partPath, const PartMeta& meta) {
         if (value.contains('\n') || value.contains('\r'))
             return false;
     }
+    if (QFileInfo(PartMetaPath(partPath)).isSymLink())
+        return false; // never written through a link
     const QByteArray text = "url: " + meta.url.toUtf8() + "\netag: " + meta.etag +
                             "\nlast-modified: " + meta.lastModified +
                             "\nlength: " + QByteArray::number(meta.total) + '\n';
@@ -98,6 +100,11 @@ PartFile::~PartFile() {
 }
 
 bool PartFile::open() {
+    // A link planted under the part's name would lead the body somewhere else.
+    if (QFileInfo(file_.fileName()).isSymLink()) {
+        error_ = QStringLiteral("部分下载的文件是一个链接");
+        return false;
+    }
     if (!file_.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
         error_ = file_.errorString();
         return false;

@@ -378,8 +378,9 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
                 return false;
             }
             ticket.received.store(part.size(), std::memory_order_relaxed);
-            // An encoded body's announced length says nothing about the file.
-            tooBig = head.encoded && job.maxBytes > 0 && part.size() > job.maxBytes;
+            // Without a size announced for the file (none at all, or only the encoded
+            // one) the limit applies to what arrives: an endless body never fills the disk.
+            tooBig = total < 0 && job.maxBytes > 0 && part.size() > job.maxBytes;
             return !tooBig;
         };
         const auto pump = [&]() {

@@ -188,6 +188,11 @@ private slots:
         server_.redirect(QStringLiteral("/hop1.pdf"), QStringLiteral("/hop2.pdf"));
         server_.redirect(QStringLiteral("/hop2.pdf"), QStringLiteral("/hop3.pdf"), 301);
         server_.redirect(QStringLiteral("/hop3.pdf"), QStringLiteral("/ok.pdf"), 307);
+        server_.redirect(QStringLiteral("/local.pdf"), QStringLiteral("file:///etc/hostname"));
+        route(QStringLiteral("/endless.pdf"), [](auto& r) { // more than it may be, unannounced
+            r.chunked = true;
+            r.body = r.body.repeated(8);
+        });
         server_.redirect(QStringLiteral("/loopA.pdf"), QStringLiteral("/loopB.pdf"));
         server_.redirect(QStringLiteral("/loopB.pdf"), QStringLiteral("/loopA.pdf"));
     }
@@ -219,6 +224,7 @@ private slots:
             row("500", "/500.pdf", 4, "", "pdf", "");
             row("redirect chain", "/hop1.pdf", 3, "100%", "pdf", "file");
             row("redirect loop", "/loopA.pdf", 4, "", "pdf", "");
+            row("redirect to a local file", "/local.pdf", 4, "", "pdf", "");
             row("html instead of pdf", "/login.pdf", 3, "100%", "htm", "file");
             row("gzip", "/gzip.pdf", 3, "100%", "pdf", "file");
             row("chunked", "/chunked.pdf", 3, "100%", "pdf", "file");
@@ -507,6 +513,14 @@ private slots:
             QCOMPARE(run->tasks.task(1).percent, QStringLiteral("大文件，跳过"));
             if (method == 1)
                 QVERIFY(filesIn(run->folder()).isEmpty());
+        }
+        // A body whose size nobody announced stops at the limit as well.
+        for (int method : {1, 2}) {
+            auto run = start(method, {QStringLiteral("/endless.pdf")}, 3,
+                             DuplicateNamePolicies::Rename, 1);
+            QTRY_VERIFY_WITH_TIMEOUT(finished(*run), 20000);
+            QCOMPARE(run->tasks.task(1).percent, QStringLiteral("大文件，跳过"));
+            QVERIFY(filesIn(run->folder()).isEmpty());
         }
         // Exactly the limit is downloaded.
         auto run = start(1, {QStringLiteral("/ok.pdf")}, 3, DuplicateNamePolicies::Rename,

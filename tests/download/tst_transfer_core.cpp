@@ -258,6 +258,16 @@ private slots:
         QVERIFY(!refused.errorText.isEmpty());
         QCOMPARE(read(job.part()), QByteArray("theirs"));
         QVERIFY(!QFile::exists(job.target()));
+        theirs.close();
+
+        // Nor does a body follow a link planted under the part's name.
+        QTemporaryDir elsewhere;
+        const QString victim = elsewhere.filePath(QStringLiteral("victim"));
+        write(victim, "untouched");
+        QFile::remove(job.part());
+        QVERIFY(QFile::link(victim, job.part()));
+        QCOMPARE(run(job).result, TransferResult::WriteFailed);
+        QCOMPARE(read(victim), QByteArray("untouched"));
     }
 
     void aFileThatTurnsUpMeanwhileIsKept() {
