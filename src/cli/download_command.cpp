@@ -1,7 +1,6 @@
 #include "cli/cli_command.h"
 
 #include "download/download_session.h"
-#include "download/inet_transfer.h"
 #include "download/save_names.h"
 #include "download/scheduler.h"
 #include "download/task_list.h"
@@ -51,8 +50,7 @@ void RunDownloadQueue(TaskListModel& tasks, const DownloadRunSettings& run) {
     // A batch run starts at once and ends as soon as its last task has.
     QTimer endCheck;
     QObject::connect(&endCheck, &QTimer::timeout, qApp, [&] {
-        if (tasks.检测是否下载列表完毕() && scheduler.activity.loadedDownloaders == 0 &&
-            !scheduler.transfer().StillExecuting())
+        if (tasks.检测是否下载列表完毕() && scheduler.transfersInFlight() == 0)
             QCoreApplication::exit(0);
     });
     endCheck.start(50);

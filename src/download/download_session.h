@@ -1,15 +1,25 @@
 #pragma once
 
-#include <QNetworkAccessManager>
+#include <QNetworkCookie>
+#include <QNetworkCookieJar>
 #include <QObject>
 
-class QNetworkCookieJar;
 class QWebEngineProfile;
 
-// Most redirects a download follows.
-inline constexpr int MaxDownloadRedirects = 20;
-// Body bytes a download may hold in memory before the network waits for the disk.
-inline constexpr qint64 DownloadReadBuffer = 4 * 1024 * 1024;
+// The downloads' cookie jar: tells whoever mirrors it of every change.
+class SessionCookieJar : public QNetworkCookieJar {
+    Q_OBJECT
+
+public:
+    using QNetworkCookieJar::QNetworkCookieJar;
+    QList<QNetworkCookie> cookies() const { return allCookies(); }
+    bool insertCookie(const QNetworkCookie& cookie) override;
+    bool deleteCookie(const QNetworkCookie& cookie) override;
+
+signals:
+    void cookieInserted(const QNetworkCookie& cookie);
+    void cookieDeleted(const QNetworkCookie& cookie);
+};
 
 // The downloads' side of the browser identity: the browser profile's cookies,
 // mirrored into one cookie jar, and its User-Agent. So a login made in any
@@ -21,21 +31,10 @@ public:
     // profile may be null (a batch run without a browser).
     explicit DownloadSession(QWebEngineProfile* profile, QObject* parent = nullptr);
 
-    // Requests of the parallel downloads: never through a proxy.
-    QNetworkAccessManager& direct() { return direct_; }
-    // Requests of the one-at-a-time path, through the proxy when one is set.
-    QNetworkAccessManager& proxied() { return proxied_; }
-    void setProxy(bool enabled, const QString& address, const QString& port);
-
-    QNetworkCookieJar* cookieJar() const { return jar_; }
-    // A GET for url with the browser's User-Agent, redirects and no cache.
-    QNetworkRequest request(const QUrl& url) const;
-    // Starts a GET whose unread body never grows past DownloadReadBuffer.
-    QNetworkReply* get(QNetworkAccessManager& nam, const QNetworkRequest& request) const;
+    SessionCookieJar* cookieJar() const { return jar_; }
+    QByteArray userAgent() const { return userAgent_; }
 
 private:
-    QNetworkCookieJar* jar_;
-    QNetworkAccessManager direct_;
-    QNetworkAccessManager proxied_;
+    SessionCookieJar* jar_;
     QByteArray userAgent_;
 };

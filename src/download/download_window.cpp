@@ -5,7 +5,6 @@
 #include "app/certificate_guard.h"
 #include "download/download_session.h"
 #include "download/file_type.h"
-#include "download/inet_transfer.h"
 #include "download/row_file_types.h"
 #include "download/task_commands.h"
 #include "download/url_replace_dialog.h"
@@ -162,7 +161,8 @@ void fFileDownload::buildPanel() {
     auto* intervalBox = new QWidget(Picture3);
     auto* label5 = new QLabel(QStringLiteral("两个文件下载间隔：        秒"), intervalBox);
     label5->setObjectName(QStringLiteral("Label5"));
-    label5->setFixedWidth(label5->fontMetrics().horizontalAdvance(QStringLiteral("两个文件下载间隔：")));
+    label5->setFixedWidth(
+        label5->fontMetrics().horizontalAdvance(QStringLiteral("两个文件下载间隔：")));
     Combo2 = new QComboBox(intervalBox);
     Combo2->setObjectName(QStringLiteral("Combo2"));
     Combo2->setMaxVisibleItems(20);
@@ -720,7 +720,8 @@ void fFileDownload::DetectChosenFile() {
 }
 
 void fFileDownload::SortBy(int column) {
-    if (activity.schedulerOn || activity.busy) {
+    // Transfers still running after the tick went off count as a run too.
+    if (activity.IsDownloadRunning() || activity.busy) {
         prompter_->message(QStringLiteral("停止下载后方可排序！"), Prompter::Icon::Information);
         return;
     }
@@ -748,15 +749,20 @@ void fFileDownload::RowDoubleClicked(int row0) {
         else
             prompter_->message(QStringLiteral("文件不存在！"), Prompter::Icon::Critical);
     } else if (t.state == TaskState::Failed) {
-        if (FileExists(t.filePath()))
-            QFile::remove(t.filePath());
-        tasks.setState(row, TaskState::Waiting);
-        tasks.clearProgress(row);
+        // Only a file this task wrote; a same-named one of another row stays.
+        tasks.editTask(row, [](DownloadTask& task) {
+            DeleteOwnedFile(task);
+            task.state = TaskState::Waiting;
+            task.result = TaskResult::None;
+            task.size.clear();
+            task.received.clear();
+            task.percent.clear();
+        });
     }
 }
 
 void fFileDownload::PrepareContextMenu() {
-    const bool running = Timer_Down->isActive() || activity.schedulerOn || activity.busy;
+    const bool running = Timer_Down->isActive() || activity.IsDownloadRunning() || activity.busy;
     for (const char* name : {"menu清除", "menu清空", "menu全选专利列表"})
         action(QString::fromUtf8(name))->setEnabled(!running);
     action(QStringLiteral("menu停止下载"))->setEnabled(running);
@@ -796,7 +802,6 @@ void fFileDownload::closeEvent(QCloseEvent* event) {
     }
     scheduler->stopSupervisor();
     scheduler->Stop();
-    scheduler->transfer().Cancel();
     SaveFormGeometry(*this, context_.store);
     context_.store.setInteger(SettingKeys::ThreadIndex(), Combo1->currentIndex());
     event->accept();

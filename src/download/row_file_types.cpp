@@ -21,8 +21,12 @@ bool CorrectRowType(TaskListModel& tasks, int row) {
     const QString target = UniqueFilePath(JoinFilePath(t.folder, t.name, detected));
     if (!QFile::rename(path, target) || !FileExists(target))
         return false;
-    tasks.setCell(row, TaskListModel::TypeColumn, detected);
-    tasks.setCell(row, TaskListModel::NameColumn, SplitNameAndType(target).name);
+    tasks.editTask(row, [&](DownloadTask& task) {
+        task.type = detected;
+        task.name = SplitNameAndType(target).name;
+        if (task.savedPath == path)
+            task.savedPath = target; // still the file it wrote, under its new name
+    });
     return true;
 }
 
@@ -38,8 +42,8 @@ int CorrectAllRowTypes(TaskListModel& tasks) {
 void CheckFilesExist(TaskListModel& tasks) {
     tasks.editRows([](QList<DownloadTask>& list) {
         for (DownloadTask& t : list) {
-            const QString path = JoinFilePath(t.folder, t.name, t.type.toLower());
-            if (!FileExists(path))
+            // The type as the row has it: "x.PDF" and "x.pdf" are different files here.
+            if (!FileExists(t.filePath()))
                 t.percent = QStringLiteral("不存在");
         }
     });

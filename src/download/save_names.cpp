@@ -117,9 +117,17 @@ QString EnsureFolder(const QString& path, Prompter& prompter) {
     const QStringList parts = absolute.split(u'/');
     QString result = parts.value(0);
     for (qsizetype i = 1; i < parts.size(); ++i) {
-        if (parts.at(i).isEmpty())
+        const QString& given = parts.at(i);
+        if (given.isEmpty())
             break;
-        const QString part = SanitizeFileName(parts.at(i));
+        // A folder the user already has is taken as it is ("~/.local" stays); "." and
+        // ".." never are, so the walk cannot climb out.
+        const bool dots = given == u"." || given == u"..";
+        if (!dots && FolderExists(result + u'/' + given)) {
+            result += u'/' + given;
+            continue;
+        }
+        const QString part = SanitizeFileName(given);
         if (part.isEmpty()) {
             prompter.message(QStringLiteral("文件夹名称有误！不能创建文件夹！"),
                              Prompter::Icon::Critical);
@@ -199,7 +207,10 @@ QString MimeToExtension(const QString& contentType) {
 }
 
 SaveTarget 重命名保存路径(const QString& folder, const QString& name, const QString& type,
-                          const QString& policy) {
+                          const QString& policy, const std::function<bool(const QString&)>& taken) {
+    const auto isTaken = [&taken](const QString& path) {
+        return taken ? taken(path) : AnythingExists(path);
+    };
     QString base = folder;
     if (!base.endsWith(u'/'))
         base += u'/';
@@ -207,7 +218,7 @@ SaveTarget 重命名保存路径(const QString& folder, const QString& name, con
         return type.isEmpty() ? stem : stem + u'.' + type;
     };
     const QString path = base + fileOf(name);
-    if (policy == DuplicateNamePolicies::Overwrite || !AnythingExists(path))
+    if (policy == DuplicateNamePolicies::Overwrite || !isTaken(path))
         return {name, path};
 
     QString stem = name;
@@ -229,7 +240,7 @@ SaveTarget 重命名保存路径(const QString& folder, const QString& name, con
         return n == 0 ? stem : stem + u'[' + ZeroPadded(n, 3) + u']';
     };
     QString finalName = numbered(counter);
-    while (AnythingExists(base + fileOf(finalName))) {
+    while (isTaken(base + fileOf(finalName))) {
         ++counter;
         finalName = numbered(counter);
     }

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class Prompter;
 
 // Longest file-name component in UTF-8 bytes. Linux allows 255; the rest is
@@ -15,8 +17,9 @@ inline constexpr int MaxNameGbkBytes = 500;
 // The result is never "." or ".." and may be empty.
 QString SanitizeFileName(const QString& text);
 
-// Creates every missing folder of path and returns the (cleaned) folder that
-// exists afterwards, without a trailing "/", or empty text.
+// Creates every missing folder of path and returns the folder that exists
+// afterwards, without a trailing "/", or empty text. Folders that exist are used
+// as they are; only the parts to be created are cleaned.
 QString EnsureFolder(const QString& path, Prompter& prompter);
 
 // File extension for a content type without parameters, or the input unchanged.
@@ -28,9 +31,11 @@ struct SaveTarget {
 };
 
 // Same-name policy of a download: the policy text is "跳过", "覆盖" or "重命名".
-// Any policy but overwrite numbers the name as name[001], name[002], ...
+// Any policy but overwrite numbers the name as name[001], name[002], ... past
+// every path for which taken is true (by default: anything on disk).
 SaveTarget 重命名保存路径(const QString& folder, const QString& name, const QString& type,
-                          const QString& policy);
+                          const QString& policy,
+                          const std::function<bool(const QString&)>& taken = {});
 
 // path itself when nothing is there, else the first free stem[0001].ext variant.
 QString UniqueFilePath(const QString& path);

@@ -1,24 +1,42 @@
 #include "download/scheduler.h"
 
 #include "download/download_session.h"
-#include "download/downloader.h"
-#include "download/inet_transfer.h"
-#include "download/row_file_types.h"
+#include "download/part_file.h"
 #include "download/save_names.h"
+#include "download/save_target.h"
 #include "download/task_list.h"
+#include "download/transfer_pool.h"
+#include "search/address_names.h"
+#include "search/result_parser.h"
 #include "settings/settings_keys.h"
 #include "settings/shared_options.h"
+#include "tools/deferred_prompter.h"
 #include "tools/file_helpers.h"
-#include "tools/notify_sound.h"
+#include "tools/text_utils.h"
 #include "tools/time_limits.h"
 
-#include <QFileInfo>
+#include <QScopedValueRollback>
 
 namespace {
-constexpr int SoundWebPage = 101;
-constexpr int SoundRunEnded = 102;
-constexpr int SoundFailed = 103;
 constexpr int ProblemLimit = 5;
+
+// The name an address suggests when the task's own cleans to nothing (a bare
+// ".pdf" would be a hidden file).
+QString NameFromAddress(const QString& url) {
+    const QString name = SanitizeFileName(FileNameFromAddress(QUrl(url).path(), true));
+    return name.isEmpty() ? QStringLiteral("download") : name;
+}
+
+// The program's proxy for the one-at-a-time method; none means the system's settings.
+std::optional<QNetworkProxy> ProgramProxy(const SharedOptions& o) {
+    const QString host = TrimSpaces(o.ProxyAddress);
+    bool ok = false;
+    const uint port = TrimSpaces(o.ProxyPort).toUInt(&ok);
+    if (o.ProxyEnabled != 1 || host.isEmpty() || !ok || port == 0 || port > 65535)
+        return std::nullopt;
+    return QNetworkProxy(QNetworkProxy::HttpProxy, host, quint16(port));
+}
+
 } // namespace
 
 DownloadScheduler::DownloadScheduler(TaskListModel& tasks, SharedOptions& options,
@@ -27,30 +45,24 @@ DownloadScheduler::DownloadScheduler(TaskListModel& tasks, SharedOptions& option
     , tasks_(tasks)
     , options_(options)
     , session_(session)
-    , prompter_(prompter)
-    , inet_(new InetTransfer(tasks, options, session, activity, prompter, this))
+    , prompter_(std::make_unique<DeferredPrompter>(prompter, this))
+    , reservations_(std::make_shared<NameReservations>())
+    , pool_(new TransferPool(session, this))
     , lastFinish_(QDateTime::fromMSecsSinceEpoch(0)) {
-    inet_->policy = [this] { return settings.policy; };
-    inet_->reports.panel2 = [this](const QString& t) {
-        if (hooks.panel2)
-            hooks.panel2(t);
-    };
-    inet_->reports.panel3 = [this](const QString& t) {
-        if (hooks.panel3)
-            hooks.panel3(t);
-    };
     tick_.setObjectName(QStringLiteral("Timer_Down"));
     supervisor_.setObjectName(QStringLiteral("Timer1"));
     tick_.setInterval(TimeLimits::Scaled(TimeLimits::SchedulerTick));
     supervisor_.setInterval(TimeLimits::Scaled(TimeLimits::SupervisorTick));
+    progress_.setInterval(TimeLimits::ProgressRefresh);
     connect(&tick_, &QTimer::timeout, this, &DownloadScheduler::tick);
     connect(&supervisor_, &QTimer::timeout, this, &DownloadScheduler::supervise);
-    rowOf_.fill(0);
+    connect(&progress_, &QTimer::timeout, this, &DownloadScheduler::refreshProgress);
+    connect(pool_, &TransferPool::finished, this, &DownloadScheduler::onFinished);
 }
 
 DownloadScheduler::~DownloadScheduler() {
-    for (int k = 1; k <= MaxDownloaders; ++k)
-        unload(k);
+    pool_->disconnect(this);
+    delete pool_; // stops the transfers and waits until their files are in order
 }
 
 void DownloadScheduler::setScheduling(bool on) {
@@ -62,13 +74,24 @@ void DownloadScheduler::setScheduling(bool on) {
     updateActivity();
 }
 
+int DownloadScheduler::activeTransfers() const {
+    int n = 0;
+    for (const Running& r : running_)
+        n += r.stopped ? 0 : 1;
+    return n;
+}
+
 void DownloadScheduler::updateActivity() {
+    int oneAtATime = 0;
+    int parallel = 0;
+    for (const Running& r : std::as_const(running_)) {
+        if (!r.stopped)
+            ++(r.oneAtATime ? oneAtATime : parallel);
+    }
     activity.schedulerOn = tick_.isActive();
-    activity.transferExecuting = inet_->StillExecuting();
-    int loaded = 0;
-    for (int k = 1; k <= MaxDownloaders; ++k)
-        loaded += downloaders_[k] ? 1 : 0;
-    activity.loadedDownloaders = loaded;
+    activity.transferExecuting = oneAtATime > 0;
+    activity.loadedDownloaders = parallel;
+    activity.busy = activity.schedulerOn || oneAtATime + parallel > 0;
 }
 
 void DownloadScheduler::Start() {
@@ -80,19 +103,22 @@ void DownloadScheduler::Stop() {
     settings.autoRequeue = false;
     if (hooks.autoOptionsCleared)
         hooks.autoOptionsCleared();
-    inet_->Cancel();
     setScheduling(false);
-    activity.busy = false;
-    inet_->Cancel();
-    for (int k = 1; k <= MaxDownloaders; ++k)
-        unload(k);
+    for (Running& r : running_) {
+        if (!r.stopped) {
+            r.stopped = true;
+            pool_->cancel(r.ticket);
+        }
+    }
     tasks_.editRows([](QList<DownloadTask>& list) {
         for (DownloadTask& t : list) {
-            if (t.state == TaskState::Downloading)
+            if (t.state == TaskState::Downloading) {
                 t.state = TaskState::Failed;
+                t.result = TaskResult::Cancelled;
+                t.percent = QStringLiteral("下载取消");
+            }
         }
     });
-    activity.busy = false;
     updateActivity();
 }
 
@@ -100,17 +126,66 @@ bool DownloadScheduler::确定是需要下载(int row) {
     const DownloadTask& t = tasks_.task(row);
     const QString path = t.filePath();
     if (FileExists(path) && settings.policy == DuplicateNamePolicies::Skip) {
-        const QString length = QString::number(QFileInfo(path).size());
-        tasks_.setState(row, TaskState::Done);
-        tasks_.setCell(row, TaskListModel::SizeColumn, length);
-        tasks_.setCell(row, TaskListModel::ReceivedColumn, length);
-        tasks_.setCell(row, TaskListModel::PercentColumn, QStringLiteral("已存在，跳过"));
+        markExisting(row, path);
         return false;
     }
     return true;
 }
 
+int DownloadScheduler::pickRow(bool oneAtATime, QString& target) {
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int row = 1; row <= tasks_.count(); ++row) {
+        const DownloadTask& t = tasks_.task(row);
+        if (t.state != TaskState::Waiting || running_.contains(t.id) ||
+            (t.notBefore.isValid() && t.notBefore > now))
+            continue;
+        QString name = SanitizeFileName(t.name);
+        if (name.isEmpty())
+            name = NameFromAddress(t.url);
+        const QString folder = EnsureFolder(t.folder, *prompter_);
+        if (folder.isEmpty()) {
+            tasks_.editTask(row, [&](DownloadTask& task) {
+                task.name = name;
+                task.state = TaskState::Failed;
+                task.result = TaskResult::Failed;
+                task.error = QStringLiteral("无法创建文件夹：") + task.folder;
+            });
+            continue;
+        }
+        tasks_.editTask(row, [&](DownloadTask& task) {
+            task.name = name;
+            task.folder = WithTrailingSlash(folder);
+        });
+        if (oneAtATime) {
+            // The server's type may still change the name; the rest is settled then.
+            if (!确定是需要下载(row))
+                continue;
+            target = tasks_.task(row).filePath();
+            return row;
+        }
+        const DownloadTask& ready = tasks_.task(row);
+        const ChosenTarget chosen = ChooseSaveTarget(
+            *reservations_, {ready.folder, ready.name, ready.type, settings.policy, false},
+            ready.id);
+        if (chosen.status == ChosenTarget::Busy)
+            continue; // a running task writes that name: this one waits for it
+        if (chosen.status == ChosenTarget::Exists) {
+            markExisting(row, chosen.path);
+            continue;
+        }
+        tasks_.setName(row, chosen.name);
+        target = chosen.path;
+        return row;
+    }
+    return 0;
+}
+
 void DownloadScheduler::tick() {
+    // A nested tick (from anything that runs the event loop below) must not start
+    // the same row twice.
+    if (inTick_)
+        return;
+    const QScopedValueRollback guard(inTick_, true);
     if (tasks_.count() == 0) {
         setScheduling(false);
         return;
@@ -118,164 +193,71 @@ void DownloadScheduler::tick() {
     const qint64 sinceFinish = qAbs(lastFinish_.msecsTo(QDateTime::currentDateTime()));
     if (sinceFinish <= qint64(settings.intervalSeconds) * 1000)
         return;
-
-    // Finds the first waiting row that needs downloading, preparing each one on the way.
-    const auto nextRow = [this](bool ensureFolder) {
-        for (int row = 1; row <= tasks_.count(); ++row) {
-            if (tasks_.task(row).state != TaskState::Waiting)
-                continue;
-            tasks_.setName(row, SanitizeFileName(tasks_.task(row).name));
-            QString folder = tasks_.task(row).folder;
-            if (ensureFolder) {
-                const QString made = EnsureFolder(folder, prompter_);
-                if (made.isEmpty()) {
-                    tasks_.setState(row, TaskState::Failed); // a folder that cannot be made
-                    continue;
-                }
-                folder = made;
-            }
-            if (!folder.endsWith(u'/'))
-                folder += u'/';
-            tasks_.setCell(row, TaskListModel::FolderColumn, folder);
-            if (确定是需要下载(row))
-                return row;
-        }
-        return 0;
-    };
-
-    if (options_.DownloadMethod == 1) {
-        if (activity.busy)
-            return;
-        const int row = nextRow(false);
-        if (row == 0)
-            return;
-        tasks_.setState(row, TaskState::Downloading);
-        if (settings.autoLocate && hooks.locate)
-            hooks.locate(row);
-        tasks_.clearProgress(row);
-        Inet下载当前文件(row);
-        return;
-    }
-
-    for (int k = 1; k <= std::clamp(settings.threads, 1, MaxDownloaders); ++k) {
-        if (downloaders_[k])
-            continue;
-        const int row = nextRow(true);
+    // Switching the method during a run only changes how many run from now on.
+    const bool oneAtATime = options_.DownloadMethod == 1;
+    const int limit = oneAtATime ? 1 : std::clamp(settings.threads, 1, MaxDownloaders);
+    while (activeTransfers() < limit) {
+        QString target;
+        const int row = pickRow(oneAtATime, target);
         if (row == 0)
             break;
-        tasks_.setState(row, TaskState::Downloading);
-        if (settings.autoLocate && hooks.locate)
-            hooks.locate(row);
-        const DownloadTask& t = tasks_.task(row);
-        const SaveTarget target = 重命名保存路径(t.folder, t.name, t.type, settings.policy);
-        tasks_.setName(row, target.name);
-        rowOf_[k] = row;
-        多线程下载(k, row, tasks_.task(row).url, target.path);
+        startTransfer(row, oneAtATime, target);
+        if (oneAtATime)
+            break;
     }
-}
-
-QCoro::Task<void> DownloadScheduler::Inet下载当前文件(int row) {
-    QPointer<DownloadScheduler> self = this;
-    if (inet_->StillExecuting() || activity.busy) {
-        tasks_.setState(row, TaskState::Waiting);
-        tasks_.setCell(row, TaskListModel::SizeColumn, QStringLiteral("等待重新下载"));
-        co_return;
-    }
-    activity.busy = true;
-    updateActivity();
-    const bool saved = co_await inet_->Inet下载文件(row);
-    if (!self)
-        co_return;
-    activity.busy = false;
-    updateActivity();
-    afterTask(row, saved && tasks_.task(row).percent == u"100%");
-}
-
-void DownloadScheduler::多线程下载(int k, int row, const QString& url, const QString& path) {
-    auto* downloader = new Downloader(k, session_, this);
-    downloaders_[k] = downloader;
-    activity.busy = true;
-    tasks_.setState(row, TaskState::Downloading);
-    tasks_.clearProgress(row);
-    connect(downloader, &Downloader::DownloadProgress, this,
-            [this](int i, qint64 read, qint64 max) { onProgress(i, read, max); });
-    connect(downloader, &Downloader::DownloadComplete, this,
-            [this](int i, qint64 read, qint64 max) { onComplete(i, read, max); });
-    connect(downloader, &Downloader::DownloadError, this, [this](int i) { onError(i); });
-    updateActivity();
-    downloader->BeginDownload(url, path, tasks_.task(row).referer);
-}
-
-void DownloadScheduler::unload(int k) {
-    if (k < 1 || k > MaxDownloaders || !downloaders_[k])
-        return;
-    Downloader* d = downloaders_[k];
-    downloaders_[k] = nullptr;
-    d->disconnect(this); // nothing it still says reaches a row
-    d->deleteLater();
-    d->CancelAsyncRead();
-    rowOf_[k] = 0;
     updateActivity();
 }
 
-void DownloadScheduler::onProgress(int k, qint64 read, qint64 max) {
-    const int row = k >= 1 && k <= MaxDownloaders ? rowOf_[k] : 0;
-    if (row < 1 || row > tasks_.count() || max <= 0 || max < read)
-        return;
-    tasks_.setCell(row, TaskListModel::SizeColumn, QString::number(max));
-    tasks_.setCell(row, TaskListModel::ReceivedColumn, QString::number(read));
-    tasks_.setCell(row, TaskListModel::PercentColumn, QString::number(read * 100 / max) + u'%');
-    if (double(max) / 1024.0 / 1024.0 > options_.MaxFileSizeMB) {
-        tasks_.setState(row, TaskState::Done);
-        tasks_.setCell(row, TaskListModel::PercentColumn, QStringLiteral("大文件，跳过"));
-        lastFinish_ = QDateTime::currentDateTime();
-        unload(k);
-    }
-}
-
-void DownloadScheduler::onComplete(int k, qint64 read, qint64 max) {
-    const int row = k >= 1 && k <= MaxDownloaders ? rowOf_[k] : 0;
-    if (row < 1 || row > tasks_.count())
-        return;
-    if (max > 0 && max >= read) {
-        tasks_.setCell(row, TaskListModel::SizeColumn, QString::number(max));
-        tasks_.setCell(row, TaskListModel::ReceivedColumn, QString::number(read));
-        tasks_.setCell(row, TaskListModel::PercentColumn, QString::number(read * 100 / max) + u'%');
-    }
-    const bool complete = tasks_.task(row).percent == u"100%";
-    tasks_.setState(row, complete ? TaskState::Done : TaskState::Failed);
-    unload(k);
-    afterTask(row, complete);
-}
-
-void DownloadScheduler::onError(int k) {
-    const int row = k >= 1 && k <= MaxDownloaders ? rowOf_[k] : 0;
-    if (row >= 1 && row <= tasks_.count())
-        tasks_.setState(row, TaskState::Failed);
-    unload(k);
-    lastFinish_ = QDateTime::currentDateTime();
-    if (row >= 1 && row <= tasks_.count() && settings.sound && hooks.playSound)
-        hooks.playSound(SoundFailed);
-}
-
-void DownloadScheduler::afterTask(int row, bool saved) {
-    if (saved) {
-        CorrectRowType(tasks_, row);
-        BaseReferenceStep(tasks_, row);
-    }
+void DownloadScheduler::startTransfer(int row, bool oneAtATime, const QString& target) {
+    tasks_.editTask(row, [](DownloadTask& t) {
+        t.state = TaskState::Downloading;
+        t.result = TaskResult::None;
+        t.error.clear();
+        t.size.clear();
+        t.received.clear();
+        t.percent.clear();
+    });
+    if (settings.autoLocate && hooks.locate)
+        hooks.locate(row);
     const DownloadTask& t = tasks_.task(row);
-    if (hooks.panel2)
-        hooks.panel2(QStringLiteral("完成下载:") + t.name);
-    const bool webPage = t.hasWebPageType();
-    if (settings.sound && hooks.playSound) {
-        if (webPage)
-            hooks.playSound(SoundWebPage);
-        if (t.state == TaskState::Failed)
-            hooks.playSound(SoundFailed);
+
+    TransferJob job;
+    job.owner = t.id;
+    job.url =
+        QUrl(TrimSpaces(QString(t.url).replace(QStringLiteral("&amp;"), QStringLiteral("&"))));
+    job.target = target;
+    job.naming = {t.folder, t.name, t.type, settings.policy, oneAtATime};
+    const QString address = job.url.toString();
+    // The body kept by an earlier attempt is continued, even under another name.
+    if (!t.partPath.isEmpty() && IsResumablePart(t.partPath, address)) {
+        job.partPath = t.partPath;
+    } else {
+        job.partPath = PartPathFor(target, address);
+        if (t.partPath != job.partPath)
+            RemovePartFiles(t.ownedPartPath());
     }
-    if (settings.autoLogin && webPage && hooks.login)
-        hooks.login(row);
-    lastFinish_ = QDateTime::currentDateTime();
+    job.userAgent = session_.userAgent();
+    job.maxBytes = options_.maxFileSizeBytes();
+    const bool alone = oneAtATime || settings.threads <= 1;
+    job.networkBuffer = alone ? SingleTransferReadBuffer : TransferReadBuffer;
+    job.reservations = reservations_;
+    if (oneAtATime) {
+        job.referer = (t.referer.isEmpty() ? SiteRoot(t.url) : t.referer).toUtf8();
+        job.proxy = ProgramProxy(options_);
+        if (hooks.panel2)
+            hooks.panel2(QStringLiteral("正在下载:") + t.name);
+        if (hooks.panel3)
+            hooks.panel3(TransferStateText(3));
+    }
+    const QString partPath = job.partPath;
+    tasks_.editTask(row, [&partPath](DownloadTask& task) { task.partPath = partPath; });
+    Running run;
+    run.oneAtATime = oneAtATime;
+    run.ticket = pool_->start(std::move(job));
+    running_.insert(t.id, run);
+    if (!progress_.isActive())
+        progress_.start();
+    updateActivity();
 }
 
 void DownloadScheduler::supervise() {
@@ -287,7 +269,7 @@ void DownloadScheduler::supervise() {
         if (tick_.isActive()) {
             setScheduling(false);
             if (settings.sound && hooks.playSound)
-                hooks.playSound(SoundRunEnded);
+                hooks.playSound(SchedulerSounds::RunEnded);
             emit runEnded();
         }
     } else if (hooks.startMenuEnabled) {
@@ -295,12 +277,6 @@ void DownloadScheduler::supervise() {
     }
     if (hooks.runningIndicator)
         hooks.runningIndicator(tick_.isActive());
-    if (options_.DownloadMethod == 1) {
-        if (!inet_->StillExecuting() && !tick_.isActive())
-            activity.busy = false;
-    } else {
-        activity.busy = tick_.isActive();
-    }
     if (hooks.panel4)
         hooks.panel4(TaskListModel::CountsText(tasks_.count(), summary));
     if (settings.autoStart && summary.notDownloaded >= 1)
@@ -316,7 +292,7 @@ void DownloadScheduler::supervise() {
         tasks_.CountProblemTasks() >= ProblemLimit) {
         setScheduling(false);
         if (settings.sound && hooks.playSound)
-            hooks.playSound(SoundRunEnded);
+            hooks.playSound(SchedulerSounds::RunEnded);
     }
     updateActivity();
 }

@@ -3,21 +3,22 @@
 #include "download/download_activity.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QObject>
-#include <QPointer>
 #include <QTimer>
 
-#include <qcoro/qcorotask.h>
-
-#include <array>
 #include <functional>
+#include <memory>
 
+class DeferredPrompter;
 class DownloadSession;
-class Downloader;
-class InetTransfer;
+class NameReservations;
 class Prompter;
 class TaskListModel;
+class TransferPool;
 struct SharedOptions;
+struct TransferOutcome;
+struct TransferTicket;
 
 // The run options of the download window's panel.
 struct SchedulerSettings {
@@ -46,8 +47,20 @@ struct SchedulerHooks {
     std::function<void(int sound)> playSound;
 };
 
-// Turns waiting tasks into running downloads: one at a time (method 1) or up to
-// six side by side (method 2), with a supervisor that keeps the counts and ends the run.
+// What the scheduler's notification sounds mean.
+namespace SchedulerSounds {
+inline constexpr int WebPage = 101;  // a finished task turned out to be a web page
+inline constexpr int RunEnded = 102; // the run ended, or the problem rule stopped it
+inline constexpr int Failed = 103;   // a task failed
+} // namespace SchedulerSounds
+
+// The connection-state text of a one-at-a-time transfer, shown in status panel 3.
+QString TransferStateText(int state, int code = 0, const QString& message = {});
+
+// Turns waiting tasks into running transfers: one at a time (method 1, through the
+// proxy and with a referer) or up to six side by side (method 2), all through the
+// one transfer core, with a supervisor that keeps the counts and ends the run.
+// Running transfers know their task by its id, so rows may move meanwhile.
 class DownloadScheduler : public QObject {
     Q_OBJECT
 
@@ -56,6 +69,7 @@ public:
 
     DownloadScheduler(TaskListModel& tasks, SharedOptions& options, DownloadSession& session,
                       Prompter& prompter, QObject* parent = nullptr);
+    // Stops every transfer; their files are in order when this returns.
     ~DownloadScheduler() override;
 
     SchedulerSettings settings;
@@ -71,9 +85,11 @@ public:
     // Switches the supervisor on (the window does at load).
     void startSupervisor() { supervisor_.start(); }
     void stopSupervisor() { supervisor_.stop(); }
-    InetTransfer& transfer() { return *inet_; }
     QTimer& tickTimer() { return tick_; }
     QTimer& supervisorTimer() { return supervisor_; }
+    // Transfers that have not reported their end yet, stopped ones included.
+    int transfersInFlight() const { return int(running_.size()); }
+    const NameReservations& reservations() const { return *reservations_; }
 
     // Needed unless the target exists and the policy is skip (then the row is done).
     bool 确定是需要下载(int row);
@@ -86,12 +102,21 @@ signals:
     void runEnded();
 
 private:
-    QCoro::Task<void> Inet下载当前文件(int row);
-    void 多线程下载(int k, int row, const QString& url, const QString& path);
-    void unload(int k);
-    void onProgress(int k, qint64 read, qint64 max);
-    void onComplete(int k, qint64 read, qint64 max);
-    void onError(int k);
+    struct Running {
+        std::shared_ptr<TransferTicket> ticket;
+        bool oneAtATime = false;
+        bool stopped = false;
+        bool headShown = false;
+    };
+
+    // The first waiting row to start, prepared; its save path in target.
+    int pickRow(bool oneAtATime, QString& target);
+    void startTransfer(int row, bool oneAtATime, const QString& target);
+    void onFinished(const std::shared_ptr<TransferTicket>& ticket);
+    void applyOutcome(int row, const Running& run, const TransferOutcome& outcome);
+    void markExisting(int row, const QString& path);
+    void refreshProgress();
+    int activeTransfers() const;
     // Type check, base reference, messages, sounds and the login hook after a task ended.
     void afterTask(int row, bool saved);
     void setScheduling(bool on);
@@ -100,11 +125,13 @@ private:
     TaskListModel& tasks_;
     SharedOptions& options_;
     DownloadSession& session_;
-    Prompter& prompter_;
-    InetTransfer* inet_;
+    std::unique_ptr<DeferredPrompter> prompter_;
+    std::shared_ptr<NameReservations> reservations_;
+    TransferPool* pool_;
     QTimer tick_;
     QTimer supervisor_;
-    std::array<QPointer<Downloader>, MaxDownloaders + 1> downloaders_{};
-    std::array<int, 12> rowOf_{};
+    QTimer progress_;
+    QHash<qint64, Running> running_; // by task id
     QDateTime lastFinish_;
+    bool inTick_ = false;
 };

@@ -1,5 +1,6 @@
 #include "download/task_commands.h"
 
+#include "download/part_file.h"
 #include "tools/file_helpers.h"
 #include "tools/prompter.h"
 #include "tools/shell_open.h"
@@ -95,8 +96,12 @@ void DeleteFilesWhere(TaskListModel& tasks, const std::function<bool(const Downl
             t.size.clear();
             t.received.clear();
             t.percent.clear();
-            if (FileExists(t.filePath()))
-                QFile::remove(t.filePath());
+            // What this task wrote, its kept part included; nobody else's file.
+            DeleteOwnedFile(t);
+            if (t.state != TaskState::Downloading) {
+                RemovePartFiles(t.ownedPartPath());
+                t.partPath.clear();
+            }
         }
     });
 }

@@ -34,7 +34,8 @@ void RequeueFailedAndWebPages(TaskListModel& tasks);
 std::optional<double> ParseSizeLimit(const QString& answer);
 void RequeueSmallerThan(TaskListModel& tasks, double limit);
 
-// Empties the progress cells of the matching rows and deletes their files; rows stay.
+// Empties the progress cells of the matching rows and deletes the files they wrote
+// (a kept part file too); rows stay.
 void DeleteFilesWhere(TaskListModel& tasks, const std::function<bool(const DownloadTask&)>& test);
 
 // Waiting rows among the selection become Failed, so the scheduler passes them by.

@@ -4,17 +4,14 @@
 #include "tools/list_rows.h"
 #include "tools/paths.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <numeric>
 
 namespace {
-
-void DeleteFileIfPresent(const QString& path) {
-    if (FileExists(path))
-        QFile::remove(path);
-}
 
 // The text a cell sorts by: numbers as 12-digit zero-padded text.
 QString SortKey(const QString& cell, bool percent) {
@@ -81,6 +78,38 @@ bool DownloadTask::hasWebPageType() const {
     return IsWebType(type, false);
 }
 
+namespace {
+
+// path is a file directly inside folder: compared as written and as resolved, so
+// neither ".." nor a link leads out.
+bool LiesInside(const QString& path, const QString& folder) {
+    if (path.isEmpty() || folder.isEmpty())
+        return false;
+    const QFileInfo file(path);
+    if (QDir::cleanPath(file.absolutePath()) != QDir::cleanPath(QDir(folder).absolutePath()))
+        return false;
+    const QString realFolder = QFileInfo(folder).canonicalFilePath();
+    return !realFolder.isEmpty() &&
+           realFolder == QFileInfo(file.absolutePath()).canonicalFilePath();
+}
+
+} // namespace
+
+QString DownloadTask::ownedFilePath() const {
+    return LiesInside(savedPath, folder) ? savedPath : QString();
+}
+
+QString DownloadTask::ownedPartPath() const {
+    return LiesInside(partPath, folder) ? partPath : QString();
+}
+
+void DeleteOwnedFile(DownloadTask& task) {
+    const QString path = task.ownedFilePath();
+    if (!path.isEmpty() && FileExists(path))
+        QFile::remove(path);
+    task.savedPath.clear();
+}
+
 int TaskListModel::ColumnWidthTwips(int column) {
     static const int widths[ColumnCount] = {10583, 1411, 1940, 1940, 1411, 10583, 2540};
     return column >= 0 && column < ColumnCount ? widths[column] : 1000;
@@ -98,6 +127,8 @@ bool TaskListModel::appendTask(const QString& url, const QString& name, const QS
     task.type = type;
     task.folder = folder;
     task.referer = referer;
+    task.id = ++lastId_;
+    idIndex_.insert(task.id, row);
     tasks_.append(std::move(task));
     index_.insert(url, row);
     endInsertRows();
@@ -159,6 +190,31 @@ void TaskListModel::clearProgress(int row) {
     emitRowChanged(row - 1);
 }
 
+void TaskListModel::setProgress(int row, const QString& size, const QString& received,
+                                const QString& percent) {
+    if (row < 1 || row > count())
+        return;
+    DownloadTask& t = tasks_[row - 1];
+    if (t.size == size && t.received == received && t.percent == percent)
+        return;
+    t.size = size;
+    t.received = received;
+    t.percent = percent;
+    emit dataChanged(index(row - 1, SizeColumn), index(row - 1, PercentColumn));
+}
+
+void TaskListModel::editTask(int row, const std::function<void(DownloadTask&)>& edit) {
+    if (row < 1 || row > count())
+        return;
+    DownloadTask& t = tasks_[row - 1];
+    const QString url = t.url;
+    const qint64 id = t.id;
+    edit(t);
+    t.url = url; // the keys stay
+    t.id = id;
+    emitRowChanged(row - 1);
+}
+
 void TaskListModel::editRows(const std::function<void(QList<DownloadTask>&)>& edit) {
     beginResetModel();
     edit(tasks_);
@@ -181,6 +237,7 @@ void TaskListModel::clear() {
     beginResetModel();
     tasks_.clear();
     index_.clear();
+    idIndex_.clear();
     endResetModel();
     emit countChanged(0);
 }
@@ -243,8 +300,19 @@ void TaskListModel::reorder(const QList<int>& order) {
 void TaskListModel::rebuildIndex() {
     index_.clear();
     index_.reserve(tasks_.size());
-    for (int i = 0; i < count(); ++i)
-        index_.insert(tasks_.at(i).url, i);
+    idIndex_.clear();
+    idIndex_.reserve(tasks_.size());
+    // Ids given from outside are kept (and never handed out again); a task added
+    // by a bulk edit without one, or with one already taken, gets a new one.
+    for (const DownloadTask& t : std::as_const(tasks_))
+        lastId_ = std::max(lastId_, t.id);
+    for (int i = 0; i < count(); ++i) {
+        DownloadTask& t = tasks_[i];
+        if (t.id <= 0 || idIndex_.contains(t.id))
+            t.id = ++lastId_;
+        index_.insert(t.url, i);
+        idIndex_.insert(t.id, i);
+    }
 }
 
 int TaskListModel::rowCount(const QModelIndex& parent) const {
@@ -270,6 +338,8 @@ QVariant TaskListModel::data(const QModelIndex& index, int role) const {
                            index.column() == PercentColumn;
         return QVariant::fromValue(Qt::AlignVCenter | (right ? Qt::AlignRight : Qt::AlignLeft));
     }
+    if (role == Qt::ToolTipRole && !t.error.isEmpty())
+        return CellText(t, index.column()) + u'\n' + t.error;
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
     return CellText(t, index.column());
@@ -345,15 +415,18 @@ QString TaskListModel::CountsText(int total, const Summary& s) {
 }
 
 void TaskListModel::requeue(DownloadTask& t, bool xmlIsWebPage) {
-    DeleteFileIfPresent(t.filePath());
+    // Only the file this task wrote goes; a same-named file of another row or of
+    // the user stays. A kept part file stays too: the next attempt continues it.
+    DeleteOwnedFile(t);
     t.state = TaskState::Waiting;
+    t.result = TaskResult::None;
+    t.error.clear();
     // A placeholder type: the server's content type or the content check sets the real one.
     if (IsWebType(t.type, xmlIsWebPage))
         t.type = QStringLiteral("xxx");
     t.size.clear();
     t.received.clear();
     t.percent.clear();
-    DeleteFileIfPresent(t.filePath());
 }
 
 void TaskListModel::RequeueTask(int row) {

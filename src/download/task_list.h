@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QDateTime>
 #include <QHash>
 #include <QIcon>
 #include <QList>
@@ -10,11 +11,22 @@
 
 enum class TaskState : int { Waiting = 1, Downloading = 2, Done = 3, Failed = 4 };
 
+// How the task's last attempt ended, as a value rather than a cell text.
+enum class TaskResult : int {
+    None,            // not tried yet, or queued again
+    Saved,           // its file is complete at savedPath
+    SkippedExisting, // a file of that name was there and the policy is skip
+    SkippedTooBig,   // larger than the size limit
+    Failed,
+    Cancelled, // stopped by the user
+};
+
 // The status-bar word of a state.
 QString TaskStateWord(TaskState state);
 
 // One download: a row of the task list.
 struct DownloadTask {
+    qint64 id = 0;    // stable while the task is listed, never reused; 0 until listed
     QString url;      // the key, unique in the list
     QString name;     // save-name stem
     QString type;     // extension without the dot; may be empty
@@ -25,11 +37,22 @@ struct DownloadTask {
     QString marker;   // "B": "Y" asks for the base-reference step
     QString referer;  // the tag
     TaskState state = TaskState::Waiting;
+    TaskResult result = TaskResult::None;
+    QString savedPath;   // the file this task wrote: the only one its commands delete
+    QString partPath;    // its unfinished body, kept for a resume
+    QString error;       // why the last attempt failed
+    QDateTime notBefore; // the server asked not to be tried again before this
 
     // folder + name (+ "." + type)
     QString filePath() const;
     bool hasWebPageType() const; // "htm" or "html", case ignored
+    // savedPath / partPath when it still lies inside the task's folder, else empty text.
+    QString ownedFilePath() const;
+    QString ownedPartPath() const;
 };
+
+// Deletes the file the task wrote, if any, and forgets it; other files stay.
+void DeleteOwnedFile(DownloadTask& task);
 
 // The task list behind ListView3. Rows are addressed from 1; the URL is a
 // unique key found through a hash index. Bulk changes reach views as one reset.
@@ -62,6 +85,8 @@ public:
     const DownloadTask& task(int row) const { return tasks_.at(row - 1); }
     // 1-based row of url, or 0.
     int rowOf(const QString& url) const { return index_.value(url, -1) + 1; }
+    // 1-based row of the task with this id, or 0 when it is no longer listed.
+    int rowOfId(qint64 id) const { return idIndex_.value(id, -1) + 1; }
 
     // Appends a waiting task unless its URL is listed; false then.
     bool appendTask(const QString& url, const QString& name, const QString& type,
@@ -72,6 +97,10 @@ public:
     void setName(int row, const QString& name) { setCell(row, NameColumn, name); }
     // Empties "文件大小", "已下载数" and "百分比".
     void clearProgress(int row);
+    // The three progress cells at once, one repaint.
+    void setProgress(int row, const QString& size, const QString& received, const QString& percent);
+    // Changes one task's fields other than its key and id; one repaint of the row.
+    void editTask(int row, const std::function<void(DownloadTask&)>& edit);
 
     // Changes a row freely; for bulk edits, one repaint at the end.
     void editRows(const std::function<void(QList<DownloadTask>&)>& edit);
@@ -127,5 +156,7 @@ private:
 
     QList<DownloadTask> tasks_;
     QHash<QString, int> index_;
+    QHash<qint64, int> idIndex_;
+    qint64 lastId_ = 0;
     QList<QIcon> stateIcons_;
 };

@@ -36,12 +36,17 @@ inline constexpr milliseconds RefreshStartGrace{2000};
 inline constexpr milliseconds HeaderWait{30000};
 // A transfer that receives nothing for this long fails.
 inline constexpr milliseconds StallLimit{300000};
-// The scheduler's tick, the supervisor's tick and a downloader's stall check.
+// The scheduler's tick, the supervisor's tick and a transfer's stall check.
 inline constexpr milliseconds SchedulerTick{1000};
 inline constexpr milliseconds SupervisorTick{1000};
 inline constexpr milliseconds StallCheck{1000};
 // Progress written into a row at most this often (the transfer itself is not slowed).
 inline constexpr milliseconds ProgressRefresh{200};
+// How long closing waits for stopped transfers to put their files in order. A
+// safety net (they need milliseconds), so never scaled.
+inline constexpr milliseconds ShutdownWait{5000};
+// Longest wait a server's Retry-After can impose on a task before it is tried again.
+inline constexpr milliseconds RetryAfterCap{300000};
 
 // Files of the running browser's cache are deleted only while no page loads;
 // this long at most is waited for the pages to finish.

@@ -6,6 +6,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <csignal>
+
 // quillmarsh-cli download against the in-process fixture server.
 class TestCliDownload : public QObject {
     Q_OBJECT
@@ -55,6 +57,51 @@ private slots:
             QVERIFY(errors.contains("总数:3"));
             QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2);
         }
+    }
+
+    void aKilledRunIsResumedByTheNext() {
+        QByteArray body = "%PDF-1.4\n";
+        while (body.size() < 400000)
+            body += QByteArray::number(body.size()) + " 0 obj endobj\n";
+        auto first = std::make_shared<bool>(true);
+        server_.route(QStringLiteral("/killed.pdf"), [body, first](const FixtureServer::Request&) {
+            FixtureServer::Response r;
+            r.contentType = "application/pdf";
+            r.body = body;
+            r.etag = "\"k\"";
+            if (std::exchange(*first, false)) { // slow enough to be killed half-way
+                r.dripBytes = 8000;
+                r.dripDelayMs = 40;
+            }
+            return r;
+        });
+        QTemporaryDir dir;
+        const QStringList args{QStringLiteral("--method"), QStringLiteral("1"),
+                               QStringLiteral("--dir"), dir.path(),
+                               server_.url(QStringLiteral("/killed.pdf"))};
+        QProcess cli;
+        cli.start(QStringLiteral(QUILLMARSH_CLI), QStringList{QStringLiteral("download")} + args);
+        const auto partFiles = [&dir] {
+            return QDir(dir.path()).entryList({QStringLiteral("*.part")}, QDir::Files);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(!partFiles().isEmpty() &&
+                                     QFileInfo(dir.filePath(partFiles().first())).size() > 50000,
+                                 20000);
+        ::kill(pid_t(cli.processId()), SIGKILL);
+        QVERIFY(cli.waitForFinished(5000));
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("killed.pdf"))));
+        QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("*.meta")}, QDir::Files).size(), 1);
+
+        int code = -1;
+        const QStringList lines = run(args, &code);
+        QCOMPARE(code, 0);
+        QVERIFY2(lines.value(0).startsWith(QStringLiteral("已完成\t")), qPrintable(lines.value(0)));
+        QFile saved(dir.filePath(QStringLiteral("killed.pdf")));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), body);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files),
+                 QStringList{QStringLiteral("killed.pdf")});
+        QVERIFY(server_.requests.last().headers.value("range").startsWith("bytes="));
     }
 
     void skipPolicyAndBadArguments() {

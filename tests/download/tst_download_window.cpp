@@ -161,6 +161,13 @@ private slots:
         w.activity.loadedDownloaders = 2;
         w.ClearSelectedRows();
         QCOMPARE(prompter.messages().count(QStringLiteral("停止下载以后，才能执行此操作！")), 4);
+        // Downloads still running after the tick went off (the problem rule) refuse
+        // sorting and the destructive menu items just the same.
+        w.SortBy(TaskListModel::TypeColumn);
+        QCOMPARE(prompter.messages().last(), QStringLiteral("停止下载后方可排序！"));
+        QCOMPARE(w.tasks.task(1).name, QStringLiteral("a"));
+        w.PrepareContextMenu();
+        QVERIFY(!w.action(QStringLiteral("menu清空"))->isEnabled());
         w.activity = DownloadActivity{};
         w.PrepareContextMenu();
         QVERIFY(w.action(QStringLiteral("menu清空"))->isEnabled());
@@ -197,11 +204,23 @@ private slots:
         w.tasks.setCell(1, TaskListModel::PercentColumn, QStringLiteral("40%"));
         w.tasks.setState(2, TaskState::Done);
         write(QStringLiteral("failed.pdf"), "partial");
+        w.tasks.editTask(1, [](DownloadTask& t) { t.savedPath = t.filePath(); });
 
         w.RowClicked(0);
         QCOMPARE(w.Panel[1]->text(), folder() + QStringLiteral("failed.pdf"));
         w.RowClicked(1);
         QCOMPARE(w.Panel[1]->text(), QString());
+
+        // A failed row named like a finished one: the finished row's file stays.
+        w.tasks.appendTask(QStringLiteral("http://h/twin"), QStringLiteral("done"),
+                           QStringLiteral("pdf"), folder());
+        w.tasks.setState(3, TaskState::Failed);
+        write(QStringLiteral("done.pdf"), "finished");
+        w.RowDoubleClicked(2);
+        QCOMPARE(w.tasks.task(3).state, TaskState::Waiting);
+        QVERIFY(QFile::exists(folder() + QStringLiteral("done.pdf")));
+        QFile::remove(folder() + QStringLiteral("done.pdf"));
+        w.tasks.removeTaskRows({3});
 
         w.RowDoubleClicked(0);
         QVERIFY(!QFile::exists(folder() + QStringLiteral("failed.pdf")));

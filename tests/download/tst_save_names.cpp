@@ -96,6 +96,18 @@ private slots:
 
         // An existing chain is returned as it is.
         QCOMPARE(EnsureFolder(made, prompter), made);
+
+        // Folders the user has are used as they are, dots and all; only the parts
+        // still to be made are cleaned.
+        const QString hidden = dir.path() + QStringLiteral("/.local/share");
+        QVERIFY(QDir().mkpath(hidden));
+        QCOMPARE(EnsureFolder(hidden + QStringLiteral("/papers/"), prompter),
+                 hidden + QStringLiteral("/papers"));
+        QVERIFY(QFileInfo(hidden + QStringLiteral("/papers")).isDir());
+        QVERIFY(!QFileInfo::exists(dir.path() + QStringLiteral("/local")));
+        QCOMPARE(EnsureFolder(hidden + QStringLiteral("/.new:one"), prompter),
+                 hidden + QStringLiteral("/newone"));
+        QVERIFY(prompter.shown.isEmpty());
     }
 
     void ensureFolderRefusesPartsThatCleanToNothing() {

@@ -139,6 +139,8 @@ private slots:
         add(m, QStringLiteral("later"), QStringLiteral("htm"), TaskState::Waiting);
         for (const char* f : {"page.HTML", "feed.xml", "paper.pdf", "later.htm", "page.pdf"})
             Write(folder() + QString::fromLatin1(f), "x");
+        for (int row : {1, 2, 3, 4})
+            m.editTask(row, [](DownloadTask& t) { t.savedPath = t.filePath(); });
         DeleteFilesWhere(m, [](const DownloadTask& t) {
             const QString type = t.type.toLower();
             return (type == u"htm" || type == u"html" || type == u"xml") && IsDoneOrFailed(t);
@@ -240,6 +242,8 @@ private slots:
         CheckFilesExist(m);
         QCOMPARE(m.task(4).percent, QStringLiteral("不存在"));
         QCOMPARE(m.task(1).percent, QString());
+        // The type as the row has it: real.PDF is there, real.pdf would not be.
+        QCOMPARE(m.task(3).percent, QString());
     }
 
     void baseReferenceGoesBeforeTheHeadEnd() {

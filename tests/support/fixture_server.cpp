@@ -23,8 +23,12 @@ QByteArray ReasonPhrase(int status) {
         return "Found";
     case 303:
         return "See Other";
+    case 206:
+        return "Partial Content";
     case 307:
         return "Temporary Redirect";
+    case 416:
+        return "Range Not Satisfiable";
     case 404:
         return "Not Found";
     case 500:
@@ -42,7 +46,13 @@ bool ParseRequest(const QByteArray& buffer, FixtureServer::Request& request) {
     const QList<QByteArray> lines = buffer.left(headEnd).split('\n');
     const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
     request.method = first.value(0);
-    const QByteArray target = first.value(1);
+    request.target = first.value(1);
+    QByteArray target = request.target;
+    // A request to a proxy names the whole address; the path is what follows the host.
+    if (target.startsWith("http://") || target.startsWith("https://")) {
+        const qsizetype slash = target.indexOf('/', target.indexOf("://") + 3);
+        target = slash < 0 ? QByteArray("/") : target.mid(slash);
+    }
     const qsizetype q = target.indexOf('?');
     request.path = QUrl::fromPercentEncoding(q < 0 ? target : target.left(q));
     request.query = q < 0 ? QString() : QString::fromUtf8(target.mid(q + 1));
@@ -154,6 +164,7 @@ void FixtureServer::onConnection() {
 void FixtureServer::serve(QTcpSocket* socket, const Request& request) {
     log.append(QString::fromLatin1(request.method) + u' ' + request.path +
                (request.query.isEmpty() ? QString() : u'?' + request.query));
+    requests.append(request);
     const auto handler = routes_.constFind(request.path);
     const Response response =
         handler != routes_.constEnd() ? (*handler)(request) : staticFile(request);
@@ -191,7 +202,8 @@ QByteArray Gzip(const QByteArray& data) {
 // so big files never sit in memory.
 class Sender : public QObject {
 public:
-    Sender(QTcpSocket* socket, FixtureServer::Response response, qint64 length, bool head)
+    Sender(QTcpSocket* socket, FixtureServer::Response response, qint64 length, bool head,
+           qint64 fileOffset)
         : QObject(socket)
         , socket_(socket)
         , r_(std::move(response))
@@ -199,7 +211,8 @@ public:
         , head_(head) {
         if (!r_.bodyFile.isEmpty()) {
             file_.setFileName(r_.bodyFile);
-            file_.open(QIODevice::ReadOnly);
+            if (file_.open(QIODevice::ReadOnly))
+                file_.seek(fileOffset);
         }
         connect(socket_, &QTcpSocket::bytesWritten, this, [this] { pump(); });
         connect(&drip_, &QTimer::timeout, this, [this] { pump(); });
@@ -291,14 +304,58 @@ private:
 
 } // namespace
 
+namespace {
+
+// "bytes=N-" gives N; anything else -1.
+qint64 OpenRangeStart(const QByteArray& range) {
+    const QByteArray text = range.trimmed();
+    if (!text.startsWith("bytes=") || !text.endsWith('-'))
+        return -1;
+    bool ok = false;
+    const qint64 start = text.mid(6, text.size() - 7).toLongLong(&ok);
+    return ok && start >= 0 ? start : -1;
+}
+
+} // namespace
+
 void FixtureServer::write(QTcpSocket* socket, const Request& request, const Response& given) {
     Response response = given;
     if (response.gzip) {
         response.body = Gzip(response.body);
         response.headers.append(qMakePair(QByteArray("Content-Encoding"), QByteArray("gzip")));
     }
-    const qint64 length =
+    qint64 length =
         response.bodyFile.isEmpty() ? response.body.size() : QFileInfo(response.bodyFile).size();
+    qint64 fileOffset = 0;
+    if (!response.etag.isEmpty())
+        response.headers.append({"ETag", response.etag});
+    if (!response.lastModified.isEmpty())
+        response.headers.append({"Last-Modified", response.lastModified});
+    const bool validated = !response.etag.isEmpty() || !response.lastModified.isEmpty();
+    const qint64 start = OpenRangeStart(request.headers.value("range"));
+    const QByteArray ifRange = request.headers.value("if-range");
+    const bool sameVersion =
+        ifRange.isEmpty() || ifRange == response.etag || ifRange == response.lastModified;
+    if (response.status == 200 && response.ranges && validated && !response.gzip &&
+        !response.chunked && start >= 0 && sameVersion) {
+        if (start >= length) {
+            response.status = 416;
+            response.headers.append({"Content-Range", "bytes */" + QByteArray::number(length)});
+            response.body.clear();
+            response.bodyFile.clear();
+            length = 0;
+        } else {
+            response.status = 206;
+            response.headers.append({"Content-Range", "bytes " + QByteArray::number(start) + '-' +
+                                                          QByteArray::number(length - 1) + '/' +
+                                                          QByteArray::number(length)});
+            if (response.bodyFile.isEmpty())
+                response.body = response.body.mid(start);
+            else
+                fileOffset = start;
+            length -= start;
+        }
+    }
     QByteArray out = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' +
                      ReasonPhrase(response.status) + "\r\n";
     out += "Content-Type: " + response.contentType + "\r\n";
@@ -314,7 +371,7 @@ void FixtureServer::write(QTcpSocket* socket, const Request& request, const Resp
         out += header.first + ": " + header.second + "\r\n";
     out += "\r\n";
     socket->write(out);
-    auto* sender = new Sender(socket, response, length, request.method == "HEAD");
+    auto* sender = new Sender(socket, response, length, request.method == "HEAD", fileOffset);
     sender->start();
 }
 

@@ -17,6 +17,7 @@ class FixtureServer : public QObject {
 public:
     struct Request {
         QByteArray method;
+        QByteArray target;                     // as sent: absolute when it came to a proxy
         QString path;                          // decoded path without the query
         QString query;                         // text after "?"
         QHash<QByteArray, QByteArray> headers; // names lower-cased
@@ -40,6 +41,12 @@ public:
         int dripDelayMs = 0;         // ... with this pause between them
         bool chunked = false;        // Transfer-Encoding: chunked
         bool gzip = false;           // Content-Encoding: gzip (body compressed here)
+
+        // Validators; with one set, "Range: bytes=N-" gets 206 with the rest (or 416
+        // past the end) unless If-Range names another version.
+        QByteArray etag;
+        QByteArray lastModified;
+        bool ranges = true;
     };
     using Handler = std::function<Response(const Request&)>;
 
@@ -69,6 +76,8 @@ public:
 
     // "METHOD /path?query" of every request served, in order.
     QStringList log;
+    // Every request served, headers included, in order.
+    QList<Request> requests;
 
 private:
     void onConnection();

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "download/transfer_types.h"
+
+#include <QHash>
+#include <QList>
+#include <QNetworkCookie>
+#include <QObject>
+
+#include <memory>
+
+class DownloadSession;
+class QThread;
+class TransferWorker;
+
+// Runs transfers on worker threads, each thread with its own network managers and
+// a mirror of the session's cookies, so neither the network nor the disk ever
+// holds up the window. Progress is read from the tickets; the end of each
+// transfer is reported on the window's thread.
+class TransferPool : public QObject {
+    Q_OBJECT
+
+public:
+    // Most worker threads; more transfers share them.
+    static constexpr int MaxWorkers = 6;
+
+    explicit TransferPool(DownloadSession& session, QObject* parent = nullptr);
+    // Stops every transfer and waits (briefly) until each has put its files in order.
+    ~TransferPool() override;
+
+    std::shared_ptr<TransferTicket> start(TransferJob job);
+    // Asks a transfer to stop; it still reports finished, with Cancelled or the
+    // outcome it reached first.
+    void cancel(const std::shared_ptr<TransferTicket>& ticket);
+    void cancelAll();
+    // Transfers started and not yet reported finished.
+    int running() const { return int(tickets_.size()); }
+
+signals:
+    void finished(std::shared_ptr<TransferTicket> ticket);
+
+private:
+    friend class TransferWorker;
+    struct Worker {
+        QThread* thread = nullptr;
+        TransferWorker* worker = nullptr;
+        int load = 0;
+    };
+    Worker& pickWorker();
+    void done(quint64 id);
+    void cookiesReceived(const QList<QNetworkCookie>& cookies, const QUrl& url);
+
+    DownloadSession& session_;
+    QList<Worker> workers_;
+    QHash<quint64, std::shared_ptr<TransferTicket>> tickets_;
+    QHash<quint64, int> workerOf_;
+    quint64 lastId_ = 0;
+};
