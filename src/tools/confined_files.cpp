@@ -11,26 +11,6 @@
 
 namespace {
 
-// Closes a descriptor when it goes out of scope.
-class Fd {
-public:
-    explicit Fd(int fd = -1)
-        : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { reset(); }
-    void reset(int fd = -1) {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = fd;
-    }
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-
-private:
-    int fd_;
-};
-
 QString Clean(const QString& path) {
     return QDir::cleanPath(path);
 }
@@ -48,8 +28,9 @@ std::optional<QStringList> StepsBelow(const QString& folder, const QString& path
 }
 
 // Opens each step below anchor as a real folder; the last descriptor.
-Fd OpenFolderChain(const QString& anchor, const QStringList& steps) {
-    Fd current(::open(QFile::encodeName(anchor).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+UniqueFd OpenFolderChain(const QString& anchor, const QStringList& steps) {
+    UniqueFd current(
+        ::open(QFile::encodeName(anchor).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     for (const QString& step : steps) {
         if (!current.valid())
             break;
@@ -57,10 +38,16 @@ Fd OpenFolderChain(const QString& anchor, const QStringList& steps) {
                                   O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         current.reset(next);
     }
-    return Fd(current.valid() ? ::dup(current.get()) : -1);
+    return current;
 }
 
 } // namespace
+
+void UniqueFd::reset(int fd) {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = fd;
+}
 
 bool IsBelowFolder(const QString& folder, const QString& path) {
     return StepsBelow(folder, path).has_value();
@@ -82,7 +69,7 @@ bool RemoveConfined(const QString& anchor, const QString& root, const QString& p
     if (!steps)
         return false;
     const QString last = steps->takeLast();
-    const Fd parent = OpenFolderChain(anchor, *steps);
+    const UniqueFd parent = OpenFolderChain(anchor, *steps);
     if (!parent.valid())
         return false;
     const QByteArray name = QFile::encodeName(last);
@@ -107,8 +94,8 @@ EntryStat StatEntry(const QString& path) {
 }
 
 std::optional<QByteArray> ReadRegularFile(const QString& path, qint64 maxBytes) {
-    const Fd fd(::open(QFile::encodeName(path).constData(),
-                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const UniqueFd fd(::open(QFile::encodeName(path).constData(),
+                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!fd.valid())
         return std::nullopt;
     struct stat st {};

@@ -10,6 +10,33 @@
 // taken without following symbolic links, so a link inside the folder (or one
 // swapped in later) never leads an operation outside it.
 
+// Closes a descriptor when it goes out of scope.
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd = -1)
+        : fd_(fd) {}
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    UniqueFd(UniqueFd&& other) noexcept
+        : fd_(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        reset(other.release());
+        return *this;
+    }
+    ~UniqueFd() { reset(); }
+    void reset(int fd = -1);
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+
+private:
+    int fd_;
+};
+
 // path cleaned, lying strictly below folder; both absolute.
 bool IsBelowFolder(const QString& folder, const QString& path);
 

@@ -133,6 +133,28 @@ private slots:
         QCOMPARE(store.text(SettingKeys::CopyOperation()), QStringLiteral("5"));
         QCOMPARE(tool.Combo1->itemText(tool.Combo1->count() - 1), target + u'/');
 
+        // "停止": the button shows the run stopping and takes no press until the
+        // file on its way is dropped; then "开始" again.
+        const QString stopped = dir_.filePath(QStringLiteral("copied-stopped"));
+        tool.Combo1->setCurrentText(stopped);
+        QStringList states;
+        const QMetaObject::Connection stopper =
+            connect(&tool.job(), &CopyJob::fileStarted, this, [&](int index) {
+                if (index != 1)
+                    return;
+                tool.Command2->click();
+                states.append(tool.Command2->text() + (tool.Command2->isEnabled()
+                                                           ? QStringLiteral("+")
+                                                           : QStringLiteral("-")));
+            });
+        tool.Command2->click();
+        QTRY_COMPARE(prompter.messages().size(), 2);
+        disconnect(stopper);
+        QCOMPARE(states, QStringList{QStringLiteral("正在停止...-")});
+        QCOMPARE(tool.Command2->text(), QStringLiteral("开始"));
+        QVERIFY(tool.Command2->isEnabled());
+        QCOMPARE(QDir(stopped).entryList(QDir::Files | QDir::Hidden), QStringList());
+
         // "关闭" during a run ends it at once, without the closing message.
         const QString second = dir_.filePath(QStringLiteral("copied2"));
         tool.Combo1->setCurrentText(second);
@@ -144,7 +166,7 @@ private slots:
         QTRY_VERIFY(!tool.isVisible());
         QTRY_VERIFY(!tool.job().running());
         QCOMPARE(QDir(second).entryList(QDir::Files), QStringList{QStringLiteral("f0.pdf")});
-        QCOMPARE(prompter.messages().size(), 1);
+        QCOMPARE(prompter.messages().size(), 2);
         QVERIFY(tool.job().files.isEmpty());
     }
 

@@ -3,14 +3,18 @@
 #include "settings/settings_store.h"
 #include "test_main.h"
 #include "tools/copy_job.h"
+#include "tools/file_copy.h"
 #include "web_test.h"
 
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <csignal>
+
+#include <sys/stat.h>
 
 #include <sys/resource.h>
 
@@ -32,9 +36,40 @@ QByteArray Read(const QString& path) {
 }
 
 QStringList Names(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                                  QDir::Name);
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
+
+// A source that takes seconds to copy: a large sparse file. Files of this
+// process may not grow beyond a limit meanwhile, so a copy that failed to stop
+// ends there instead of filling the disk.
+class SlowSource {
+public:
+    explicit SlowSource(const QString& path) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(qint64(4) << 30));
+        ::getrlimit(RLIMIT_FSIZE, &before_);
+        rlimit limit = before_;
+        limit.rlim_cur = 512 * 1024 * 1024;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~SlowSource() { ::setrlimit(RLIMIT_FSIZE, &before_); }
+
+private:
+    rlimit before_{};
+};
+
+// Runs hold once while its next message is on screen.
+class HoldingPrompter : public ScriptedPrompter {
+public:
+    std::function<void()> hold;
+    void message(const QString& text, Icon icon, const QString& title = {}) override {
+        ScriptedPrompter::message(text, icon, title);
+        if (auto run = std::exchange(hold, nullptr))
+            run();
+    }
+};
 
 } // namespace
 
@@ -223,23 +258,79 @@ private slots:
         connect(&job, &CopyJob::progressChanged, this, [&](int value, int maximum) {
             progress.append({value, maximum});
         });
-        // The second press comes while the first file is on its way; the folder
-        // went bad meanwhile, yet the press still stops the run.
+        // The second press comes once the first file is done; the folder went bad
+        // meanwhile, yet the press still stops the run. "开始" pressed again while
+        // the run stops starts nothing.
+        int started = 0;
         connect(&job, &CopyJob::fileStarted, this, [&](int index) {
-            if (index != 1)
+            ++started;
+            if (index != 2)
                 return;
-            QVERIFY(job.running());
             job.destinationText = dir_.filePath(QStringLiteral("stop/src/f0.dat/x"));
             job.执行(true);
-            QVERIFY(!job.running());
+            QVERIFY(job.running() && job.stopping());
+            job.destinationText = dst;
+            job.执行(true);
+            QVERIFY(job.stopping());
         });
         Await(job.执行(true));
+        QTest::qWait(100); // a second loop, had one started, would be copying now
+        QVERIFY(!job.running() && !job.stopping());
+        QCOMPARE(started, 2);
         QCOMPARE(Names(dst), QStringList{QStringLiteral("f0.dat")});
         QCOMPARE(Read(dst + QStringLiteral("f0.dat")), Read(files.at(0)));
         QCOMPARE(prompter.messages(), (QStringList{QStringLiteral("创建文件夹出错！"),
                                                    QStringLiteral("复制文件完成！")}));
         QCOMPARE(progress.first(), qMakePair(0, 11));
         QCOMPARE(progress.last(), qMakePair(0, 11));
+
+        // Stop and Start while a big file is on its way: the stop ends that file at
+        // once (nothing under any name, no temporary file) and no second run begins.
+        const QString big = src + QStringLiteral("big.dat");
+        const SlowSource slow(big);
+        const QString dst3 = dir_.filePath(QStringLiteral("stop/dst3/"));
+        ScriptedPrompter inFlight;
+        CopyJob busy(store, inFlight);
+        busy.files = {big, files.at(1)};
+        busy.destinationText = dst3;
+        connect(&busy, &CopyJob::fileStarted, this, [&](int index) {
+            if (index != 1)
+                return;
+            QTimer::singleShot(0, this, [&] {
+                busy.执行(true);
+                QVERIFY(busy.stopping());
+                busy.执行(true);
+            });
+        });
+        Await(busy.执行(true));
+        QTest::qWait(100);
+        QVERIFY(!busy.running());
+        QCOMPARE(Names(dst3), QStringList());
+        QCOMPARE(inFlight.messages(), QStringList{QStringLiteral("复制文件完成！")});
+
+        // The run ends while the stop press still shows a message about the folder
+        // (a part of the name it had to drop): that press starts no new run.
+        HoldingPrompter holding;
+        CopyJob ending(store, holding);
+        const QString dst4 = dir_.filePath(QStringLiteral("stop/dst4/"));
+        ending.files = {files.at(0), files.at(1)};
+        ending.destinationText = dst4;
+        holding.hold = [&] { QTRY_VERIFY(!ending.running()); };
+        connect(&ending, &CopyJob::fileStarted, this, [&](int index) {
+            if (index != 2)
+                return;
+            QTimer::singleShot(0, this, [&] {
+                ending.destinationText = dst4 + QStringLiteral("*");
+                ending.执行(true);
+            });
+        });
+        Await(ending.执行(true));
+        QTest::qWait(100);
+        QVERIFY(!ending.running());
+        QCOMPARE(holding.messages(),
+                 (QStringList{QStringLiteral("文件夹名称有误！不能创建文件夹！"),
+                              QStringLiteral("复制文件完成！")}));
+        QCOMPARE(Names(dst4), (QStringList{QStringLiteral("f0.dat"), QStringLiteral("f1.dat")}));
 
         // Closing the window mid-run: the file on its way is dropped, nothing else copied.
         const QString dst2 = dir_.filePath(QStringLiteral("stop/dst2/"));
@@ -254,6 +345,121 @@ private slots:
         Await(closing.执行(true));
         QCOMPARE(Names(dst2), QStringList{QStringLiteral("f0.dat")});
         QVERIFY(quiet.shown.isEmpty());
+    }
+
+    void specialSourcesAndNamesInTheWay() {
+        const QString src = dir_.filePath(QStringLiteral("special/src/"));
+        Write(src + QStringLiteral("a.bin"), "A");
+        Write(src + QStringLiteral("same.bin"), "SAME");
+        Write(src + QStringLiteral("gone.bin"), "GONE");
+        Write(dir_.filePath(QStringLiteral("special/elsewhere.bin")), "not in the list");
+        // A FIFO would block a plain open for ever; a link is not followed.
+        QCOMPARE(::mkfifo(QFile::encodeName(src + QStringLiteral("pipe")).constData(), 0600), 0);
+        QVERIFY(QFile::link(dir_.filePath(QStringLiteral("special/elsewhere.bin")),
+                            src + QStringLiteral("link.bin")));
+        const QStringList sources = {
+            src + QStringLiteral("pipe"),     src + QStringLiteral("link.bin"),
+            QStringLiteral("/dev/null"),      src + QStringLiteral("a.bin"),
+            src + QStringLiteral("same.bin"), src + QStringLiteral("gone.bin")};
+
+        // Rule -> what the destination holds afterwards; a folder "same.bin" and a
+        // dangling link "gone.bin" are in the way.
+        const QList<QPair<int, QStringList>> table = {
+            {1, {"a.bin=A", "gone.bin->", "same.bin/"}},
+            {2, {"a.bin=A", "gone.bin=GONE", "same.bin/"}},
+            {3, {"a.bin=A", "gone.bin->", "gone[001].bin=GONE", "same.bin/", "same[001].bin=SAME"}},
+            {5, {"a.bin=A", "gone.bin->", "gone[001].bin=GONE", "same.bin/", "same[001].bin=SAME"}},
+        };
+        for (const auto& [rule, after] : table) {
+            const QString dst = dir_.filePath(QStringLiteral("special/dst%1/").arg(rule));
+            QVERIFY(QDir().mkpath(dst + QStringLiteral("same.bin")));
+            QVERIFY(QFile::link(dir_.filePath(QStringLiteral("special/nowhere")),
+                                dst + QStringLiteral("gone.bin")));
+            SettingsStore store(dir_.filePath(QStringLiteral("special%1.ini").arg(rule)));
+            ScriptedPrompter prompter;
+            CopyJob job(store, prompter);
+            job.files = sources;
+            job.destinationText = dst;
+            job.rule = rule;
+            Await(job.执行(true));
+
+            QStringList found;
+            for (const QString& name : Names(dst)) {
+                const QFileInfo info(dst + name);
+                found.append(info.isSymLink() ? name + QStringLiteral("->")
+                             : info.isDir()   ? name + u'/'
+                                            : name + u'=' + QString::fromLatin1(Read(dst + name)));
+            }
+            QCOMPARE(found, after);
+            QVERIFY(!QFile::exists(dir_.filePath(QStringLiteral("special/nowhere"))));
+            // Every source that could not be copied is named, none silently passed over.
+            QString expected = QStringLiteral("复制文件完成！\n%1 个文件未能复制：\n"
+                                              "pipe：不是普通文件\nlink.bin：不是普通文件\n"
+                                              "null：不是普通文件")
+                                   .arg(rule == 2 ? 4 : 3);
+            if (rule == 2)
+                expected += QStringLiteral("\nsame.bin：") + qt_error_string(EISDIR);
+            QCOMPARE(prompter.messages(), QStringList{expected});
+        }
+    }
+
+    void nameTakenWhileTheCopyIsWritten() {
+        const QString src = dir_.filePath(QStringLiteral("race/src/"));
+        Write(src + QStringLiteral("paper.pdf"), "NEW!");
+        auto temporary = [this](const QString& folder) {
+            const QString path = folder + QStringLiteral(".paper.pdf-test.part");
+            Write(path, "NEW!");
+            return path;
+        };
+        // What appears at the planned name while the copy is written is never
+        // overwritten unless the rule says so.
+        struct Case {
+            int rule;
+            QStringList before;  // in the destination when the plan is made
+            QStringList appears; // created after the plan, before the copy is placed
+            CopyOutcome outcome;
+            QStringList after;
+        };
+        const QList<Case> cases = {
+            {1, {}, {"paper.pdf"}, CopyOutcome::Skipped, {"paper.pdf=late"}},
+            {3, {}, {"paper.pdf"}, CopyOutcome::Copied, {"paper.pdf=late", "paper[001].pdf=NEW!"}},
+            {3,
+             {"paper.pdf"},
+             {"paper[001].pdf"},
+             CopyOutcome::Copied,
+             {"paper.pdf=old", "paper[001].pdf=late", "paper[002].pdf=NEW!"}},
+            {4,
+             {"paper.pdf"},
+             {"paper[001].pdf"},
+             CopyOutcome::Copied,
+             {"paper.pdf=old", "paper[001].pdf=late", "paper[002].pdf=NEW!"}},
+            {5,
+             {"paper.pdf"},
+             {"paper[001].pdf"},
+             CopyOutcome::Copied,
+             {"paper.pdf=old", "paper[001].pdf=late", "paper[002].pdf=NEW!"}},
+            {2, {}, {"paper.pdf"}, CopyOutcome::Copied, {"paper.pdf=NEW!"}},
+        };
+        int n = 0;
+        for (const Case& c : cases) {
+            const QString dst = dir_.filePath(QStringLiteral("race/dst%1/").arg(++n));
+            QDir().mkpath(dst);
+            for (const QString& name : c.before)
+                Write(dst + name, "old");
+            const SameNameRule rule = SameNameRuleOf(c.rule);
+            const CopyPlan plan = PlanCopy(src + QStringLiteral("paper.pdf"), dst, rule);
+            QVERIFY(!plan.path.isEmpty());
+            for (const QString& name : c.appears)
+                Write(dst + name, "late");
+            const CopyResult result =
+                PlaceCopy(temporary(dst), src + QStringLiteral("paper.pdf"), dst, rule, plan);
+            QCOMPARE(result.outcome, c.outcome);
+            // No temporary file stays behind either.
+            QStringList found;
+            for (const QString& name : Names(dst))
+                found.append(name + u'=' + QString::fromLatin1(Read(dst + name)));
+            QCOMPARE(found, c.after);
+        }
     }
 
     void interruptedCopiesLeaveNothingHalfDone() {
@@ -290,6 +496,32 @@ private slots:
         QCOMPARE(Read(folder + QStringLiteral("dst/big.bin")), QByteArray("old"));
         QCOMPARE(Names(folder + QStringLiteral("dst")),
                  (QStringList{QStringLiteral("big.bin"), QStringLiteral("copy.bin")}));
+
+        // A stop between two chunks of one file: nothing under any name.
+        const QString dst2 = folder + QStringLiteral("dst2/");
+        QDir().mkpath(dst2);
+        int asked = 0;
+        const CopyResult stopped = CopyInto(folder + QStringLiteral("big.bin"), dst2,
+                                            SameNameRule::Rename, [&asked] { return ++asked > 2; });
+        QCOMPARE(stopped.outcome, CopyOutcome::Stopped);
+        QCOMPARE(asked, 3);
+        QCOMPARE(Names(dst2), QStringList());
+
+        // The job goes away in the middle of a file: its thread is not waited for,
+        // drops the copy by itself and leaves nothing behind.
+        SettingsStore store(dir_.filePath(QStringLiteral("half.ini")));
+        ScriptedPrompter prompter;
+        const SlowSource slow(folder + QStringLiteral("large.bin"));
+        const QString dst3 = folder + QStringLiteral("dst3/");
+        auto* job = new CopyJob(store, prompter);
+        job->files = {folder + QStringLiteral("large.bin")};
+        job->destinationText = dst3;
+        connect(job, &CopyJob::fileStarted, this,
+                [job] { QTimer::singleShot(0, job, [job] { delete job; }); });
+        job->执行(true);
+        QTest::qWait(300);
+        QTRY_COMPARE(Names(dst3), QStringList());
+        QVERIFY(prompter.shown.isEmpty());
     }
 };
 
