@@ -5,6 +5,10 @@
 
 #include <optional>
 
+#include <algorithm>
+
+#include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -53,13 +57,6 @@ bool IsBelowFolder(const QString& folder, const QString& path) {
     return StepsBelow(folder, path).has_value();
 }
 
-bool IsRealFolderBelow(const QString& anchor, const QString& path) {
-    const std::optional<QStringList> steps = StepsBelow(anchor, path);
-    if (!steps)
-        return false;
-    return OpenFolderChain(anchor, *steps).valid();
-}
-
 bool RemoveConfined(const QString& anchor, const QString& root, const QString& path, bool folder) {
     if (!IsBelowFolder(root, path))
         return false;
@@ -81,6 +78,120 @@ bool RemoveConfined(const QString& anchor, const QString& root, const QString& p
     return ::unlinkat(parent.get(), name.constData(), folder ? AT_REMOVEDIR : 0) == 0;
 }
 
+UniqueFd OpenRealFolder(const QString& anchor, const QString& path) {
+    if (Clean(anchor) == Clean(path))
+        return OpenFolderChain(anchor, {});
+    const std::optional<QStringList> steps = StepsBelow(anchor, path);
+    return steps ? OpenFolderChain(anchor, *steps) : UniqueFd();
+}
+
+QString FirstLinkBelow(const QString& anchor, const QString& path) {
+    const std::optional<QStringList> steps = StepsBelow(anchor, path);
+    if (!steps)
+        return {};
+    QString current = Clean(anchor);
+    for (const QString& step : *steps) {
+        current += (current.endsWith(u'/') ? QString() : QStringLiteral("/")) + step;
+        const EntryStat entry = StatEntry(current);
+        if (entry.isLink)
+            return current;
+        if (!entry.exists)
+            return {};
+    }
+    return {};
+}
+
+std::optional<QList<FolderEntry>> ReadFolder(int folderFd) {
+    const int own = ::fcntl(folderFd, F_DUPFD_CLOEXEC, 0);
+    DIR* dir = own >= 0 ? ::fdopendir(own) : nullptr;
+    if (!dir) {
+        if (own >= 0)
+            ::close(own);
+        return std::nullopt;
+    }
+    ::rewinddir(dir);
+    QList<FolderEntry> entries;
+    bool failed = false;
+    for (;;) {
+        errno = 0;
+        const dirent* item = ::readdir(dir);
+        if (!item) {
+            failed = errno != 0;
+            break;
+        }
+        const QByteArray raw(item->d_name);
+        if (raw == "." || raw == "..")
+            continue;
+        FolderEntry entry;
+        entry.name = QFile::decodeName(raw);
+        entry.nameIntact = QFile::encodeName(entry.name) == raw;
+        struct stat st {};
+        // An entry whose attributes cannot be read is passed over.
+        if (::fstatat(folderFd, raw.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        entry.stat.exists = true;
+        entry.stat.isLink = S_ISLNK(st.st_mode);
+        entry.stat.isFolder = S_ISDIR(st.st_mode);
+        entry.stat.isPlain = S_ISREG(st.st_mode);
+        entry.stat.size = qint64(st.st_size);
+        entries.append(entry);
+    }
+    ::closedir(dir);
+    if (failed)
+        return std::nullopt;
+    std::sort(entries.begin(), entries.end(),
+              [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+    return entries;
+}
+
+bool SameFolder(const QString& a, const QString& b) {
+    return (!a.isEmpty() && Clean(a) == Clean(b)) || FolderIdentity(a).is(b);
+}
+
+FolderIdentity::FolderIdentity(const QString& folder) {
+    struct stat st {};
+    if (folder.isEmpty() || ::stat(QFile::encodeName(folder).constData(), &st) != 0 ||
+        !S_ISDIR(st.st_mode))
+        return;
+    valid_ = true;
+    device_ = quint64(st.st_dev);
+    inode_ = quint64(st.st_ino);
+}
+
+bool FolderIdentity::is(const QString& path) const {
+    struct stat st {};
+    return valid_ && ::stat(QFile::encodeName(path).constData(), &st) == 0 &&
+           quint64(st.st_dev) == device_ && quint64(st.st_ino) == inode_;
+}
+
+bool FolderIdentity::contains(const QString& path) {
+    if (!valid_)
+        return false;
+    QString folder = Clean(path);
+    QStringList seen;
+    bool inside = false;
+    for (;;) {
+        const qsizetype slash = folder.lastIndexOf(u'/');
+        if (slash < 0)
+            break;
+        folder = slash == 0 ? QStringLiteral("/") : folder.left(slash);
+        if (const auto known = known_.constFind(folder); known != known_.constEnd()) {
+            inside = *known;
+            break;
+        }
+        seen.append(folder);
+        if (is(folder)) {
+            inside = true;
+            break;
+        }
+        if (folder == u"/")
+            break;
+    }
+    for (const QString& f : std::as_const(seen))
+        known_.insert(f, inside);
+    return inside;
+}
+
 EntryStat StatEntry(const QString& path) {
     EntryStat result;
     struct stat st {};
@@ -89,6 +200,7 @@ EntryStat StatEntry(const QString& path) {
     result.exists = true;
     result.isLink = S_ISLNK(st.st_mode);
     result.isFolder = S_ISDIR(st.st_mode);
+    result.isPlain = S_ISREG(st.st_mode);
     result.size = qint64(st.st_size);
     return result;
 }
