@@ -25,7 +25,6 @@ ProfileFolders FoldersOf(const QWebEngineProfile* profile);
 namespace CacheTexts {
 inline const QString MyCacheTag = QStringLiteral("我的缓存");
 inline const QString AllCachesTag = QStringLiteral("所有缓存");
-inline const QString UserPrefix = QStringLiteral("用户:");
 inline const QString VisitedPrefix = QStringLiteral("Visited:");
 inline const QString Finished = QStringLiteral("IE缓存清空完毕！");
 inline const QString PagesBusy =

@@ -82,7 +82,7 @@ AllUsersListing ListAllUserCaches(const QString& homesRoot, const std::atomic<bo
         for (const WalkedEntry& entry : walk.files) {
             CacheRow row;
             row.kind = CacheRowKind::FolderFile;
-            row.text = QStringLiteral("用户:") + user.user;
+            row.text = CacheTexts::UserPrefix + user.user;
             row.type = AddressType(entry.path);
             row.size = entry.stat.size;
             row.filePath = entry.path;
@@ -96,7 +96,7 @@ AllUsersListing ListAllUserCaches(const QString& homesRoot, const std::atomic<bo
     for (const LinkedCacheFolder& linked : caches.linked) {
         CacheRow row;
         row.kind = CacheRowKind::FolderFile;
-        row.text = QStringLiteral("用户:") + linked.user;
+        row.text = CacheTexts::UserPrefix + linked.user;
         row.type = AddressType(linked.link);
         row.size = StatEntry(linked.link).size;
         row.filePath = linked.link;

@@ -33,6 +33,11 @@ struct CacheRow {
     QString root;
 };
 
+namespace CacheTexts {
+// The text of a row of a user's cache folder, before the user's name.
+inline const QString UserPrefix = QStringLiteral("用户:");
+} // namespace CacheTexts
+
 // The deletion rule of a row: cookies and text files stay, as do rows
 // without an address; everything else is meant to go.
 bool MeantForDeletion(const CacheRow& row);
