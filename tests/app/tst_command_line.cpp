@@ -128,6 +128,8 @@ private slots:
                                     {QStringLiteral("parse"), tls.url(QStringLiteral("/r.html"))});
         QVERIFY2(refused.err.contains(QStringLiteral("已拒绝打开“127.0.0.1”的网页")),
                  qPrintable(refused.err));
+        QCOMPARE(refused.err.count(QStringLiteral("已拒绝打开")), 1);
+        QCOMPARE(refused.exitCode, 1);
         QCOMPARE(refused.out, QString());
         QCOMPARE(tls.requests, 0);
     }
