@@ -55,7 +55,10 @@ QCoro::Task<int> Parse(QString target, QUrl url, bool checkedOnly) {
     if (ended->status() != QWebEngineLoadingInfo::LoadSucceededStatus) {
         // A refused certificate has been told already.
         if (told->isEmpty()) {
-            const QString why = ended->errorString().isEmpty()
+            // The engine's text for an HTTP status is its error page's markup.
+            const QString why = ended->errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain
+                                    ? QStringLiteral("HTTP %1").arg(ended->errorCode())
+                                : ended->errorString().isEmpty()
                                     ? QStringLiteral("error %1").arg(ended->errorCode())
                                     : ended->errorString();
             PrintTo(stderr,

@@ -90,13 +90,15 @@ private slots:
         closed.close();
         QTemporaryDir dir;
         for (const QString& target :
-             {refused, dir.filePath(QStringLiteral("missing.html")), QStringLiteral("http://")}) {
+             {refused, dir.filePath(QStringLiteral("missing.html")), QStringLiteral("http://"),
+              server_.url(QStringLiteral("/no-such-page.html"))}) {
             QProcess cli;
             cli.start(QStringLiteral(QUILLMARSH_CLI), {QStringLiteral("parse"), target});
             QTRY_VERIFY_WITH_TIMEOUT(cli.state() == QProcess::NotRunning, 60000);
             const QString err = QString::fromUtf8(cli.readAllStandardError());
             QVERIFY2(cli.exitCode() == 1, qPrintable(target + u' ' + err));
             QVERIFY2(err.contains(QStringLiteral("did not load")), qPrintable(err));
+            QVERIFY2(!err.contains(u'<'), qPrintable(err));
             QCOMPARE(cli.readAllStandardOutput(), QByteArray());
         }
     }
