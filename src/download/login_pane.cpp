@@ -54,7 +54,11 @@ LoginPane::LoginPane(QWebEngineProfile* profile, Prompter& prompter, QWidget* pa
         else
             Timer2->stop();
     });
-    connect(Timer2, &QTimer::timeout, Web1, [this] { Web1->browser()->Refresh(); });
+    // A running login owns the page until it ends: no reload pulls it away.
+    connect(Timer2, &QTimer::timeout, Web1, [this] {
+        if (!login_->running())
+            Web1->browser()->Refresh();
+    });
     connect(Check2, &QCheckBox::toggled, this, &LoginPane::autoLoginToggled);
     sync();
 }
@@ -133,12 +137,13 @@ void LoginPane::autoLoginToggled(bool on) {
 }
 
 void LoginPane::aboutToShow(const QString& selectedTaskUrl) {
-    if (!Check1->isChecked() && !Check2->isChecked() && !TrimSpaces(selectedTaskUrl).isEmpty())
+    if (!Check1->isChecked() && !Check2->isChecked() && !login_->running() &&
+        !TrimSpaces(selectedTaskUrl).isEmpty())
         Web1->browser()->Navigate(selectedTaskUrl);
 }
 
 void LoginPane::hidden() {
-    if (!Check1->isChecked())
+    if (!Check1->isChecked() && !login_->running())
         Web1->browser()->Navigate(QStringLiteral("about:blank"));
 }
 

@@ -47,7 +47,8 @@ public:
     // The pane comes to the front: unless it refreshes or logs in by itself, it
     // shows what the selected task's address (may be empty) gives.
     void aboutToShow(const QString& selectedTaskUrl);
-    // The pane went behind the list: nothing keeps running there unless it refreshes.
+    // The pane went behind the list: nothing keeps running there unless it
+    // refreshes. A running login keeps its page either way.
     void hidden();
     // The window closes: the refresh stops and a running login ends.
     void shutDown();

@@ -198,6 +198,34 @@ private slots:
         QTRY_VERIFY(guard.isNull());
     }
 
+    void aRunningLoginKeepsItsPage() {
+        ScriptedPrompter prompter;
+        fFileDownload w(*context_, &prompter);
+        w.setAttribute(Qt::WA_DeleteOnClose, false);
+        w.show();
+        LoginPane* pane = w.PicWebBK;
+        pane->Option5->setChecked(true);
+        pane->Text1->setText(server_.url(QStringLiteral("/login/ip.html")));
+        pane->Check1->setChecked(true);
+        w.ShowLoginPane();
+        const int posted = count(QStringLiteral("POST /login/ipsubmit"));
+        pane->Command5->click();
+        QTRY_COMPARE(count(QStringLiteral("POST /login/ipsubmit")), posted + 1);
+        const QUrl welcome(server_.url(QStringLiteral("/login/ipsubmit")));
+        QTRY_COMPARE(pane->Web1->url(), welcome);
+        QVERIFY(pane->login()->running()); // its pause
+        pane->Check1->setChecked(false);
+        pane->Command3->click(); // hidden: the login keeps its page all the same
+        QCOMPARE(w.listArea->currentWidget(), w.ListView3);
+        QTest::qWait(100);
+        QCOMPARE(pane->Web1->url(), welcome);
+        QCOMPARE(count(QStringLiteral("POST /login/ipsubmit")), posted + 1);
+        QTRY_VERIFY(!pane->login()->running());
+        pane->Command3->click();
+        QTRY_COMPARE(pane->Web1->url(), QUrl(QStringLiteral("about:blank")));
+        QVERIFY(w.close());
+    }
+
     void closingDuringALoginEndsIt() {
         server_.route(QStringLiteral("/slow-login"), [](const FixtureServer::Request&) {
             FixtureServer::Response r;
