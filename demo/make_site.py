@@ -128,6 +128,8 @@ def result_pages():
     for page in range(3):
         body = [HEAD.format(title=f"Search results - page {page + 1}")]
         body.append(f"<p>Results {page * per_page + 1}-{page * per_page + per_page} of 24</p>\n")
+        if page == 0:
+            body.append('<p><a href="members.html">Members-only papers (sign-in needed)</a></p>\n')
         for i in range(per_page):
             n = page * per_page + i + 1
             href = f"javascript:openFullText('{landing(n)}')"
@@ -337,9 +339,9 @@ def publisher_pages():
 
 # A members-only paper: its PDF address gives the publisher's sign-in page until
 # the browser has signed in (account form or IP sign-in), so the download window's
-# site login can be tried. Open /members.html in the search window, analyse the
-# record, and set the login pane to /login/index.html (any account and password)
-# or, with "IP登录", to /login/ip.html.
+# site login can be tried. Follow "Members-only papers" on the first result page,
+# analyse the record, and set the login pane to /login/index.html (any account and
+# password) or, with "IP登录", to /login/ip.html.
 MEMBERS_COOKIE = "demosession=member"
 MEMBERS_PDF = "/www.sciencedirect.com/pdf/members/0025.pdf"
 
