@@ -212,3 +212,16 @@ QCoro::Task<bool> BrowserPage::Click(const PageElement& element) {
 QCoro::Task<bool> BrowserPage::SetValue(const PageElement& element, const QString& value) {
     return runOnElement(element, QStringLiteral("el.value=%1").arg(JsString(value)));
 }
+
+QCoro::Task<int> BrowserPage::SetValues(QList<std::pair<PageElement, QString>> values) {
+    QJsonArray list;
+    for (const auto& [element, value] : values)
+        list.append(QJsonArray{element.tagName, element.tagIndex, value});
+    const QString script =
+        QStringLiteral("(function(list){var n=0;list.forEach(function(x){"
+                       "var el=document.getElementsByTagName(x[0])[x[1]];"
+                       "if(el){el.value=x[2];++n;}});return n;})(%1)")
+            .arg(QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Compact)));
+    const QVariant found = co_await RunJavaScript(this, script);
+    co_return found.toInt();
+}

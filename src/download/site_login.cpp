@@ -154,11 +154,14 @@ QCoro::Task<void> SiteLogin::fillAccountForm(const PageDocument& document, Login
     QPointer<SiteLogin> self = this;
     const AccountLoginPlan plan =
         PlanAccountLogin(document, TrimSpaces(s.account), TrimSpaces(s.password));
-    for (const auto& [element, value] : plan.fields) {
-        if (!page_)
-            co_return;
-        // A field that went away meanwhile is passed over; the form is still tried.
-        co_await page_->SetValue(document.at(element), value);
+    if (!plan.fields.isEmpty() && page_) {
+        // All fields in one script: a page with thousands of them cannot drag the
+        // login (and the downloads waiting for it) out. A field that went away
+        // meanwhile is passed over; the form is still tried.
+        QList<std::pair<PageElement, QString>> values;
+        for (const auto& [element, value] : plan.fields)
+            values.append({document.at(element), value});
+        co_await page_->SetValues(values);
         if (!self || closed_)
             co_return;
     }

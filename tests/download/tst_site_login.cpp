@@ -155,6 +155,31 @@ private slots:
         QVERIFY(prompter.shown.isEmpty());
     }
 
+    void aPageFullOfFieldsCannotDragTheLoginOut() {
+        QByteArray inputs;
+        for (int i = 0; i < 4000; ++i)
+            inputs += "<input name=\"user\">";
+        server_.page(QStringLiteral("/crowded"), Form(inputs, "/never"));
+        BrowserPage page(profile_);
+        ScriptedPrompter prompter;
+        SiteLogin login(&page, prompter);
+        login.settings = {server_.url(QStringLiteral("/crowded")), QStringLiteral("me"),
+                          QStringLiteral("pw"), false};
+        QElapsedTimer clock;
+        clock.start();
+        Await(login.Run(false));
+        // Every field is filled, in one go; no submit button, so nothing is sent.
+        QVERIFY2(
+            clock.elapsed() <
+                TimeLimits::Scaled(TimeLimits::LoginPageLoad + TimeLimits::LoginPause).count() +
+                    2000,
+            qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(Evaluate(&page, QStringLiteral("document.getElementsByName('user')[3999].value"))
+                     .toString(),
+                 QStringLiteral("me"));
+        QVERIFY(posts(QStringLiteral("/never")).isEmpty());
+    }
+
     void missingSettingsStopAutomaticLogins() {
         BrowserPage page(profile_);
         ScriptedPrompter prompter;
