@@ -120,17 +120,21 @@ QCoro::Task<void> SiteLogin::pause(milliseconds length) {
     }
 }
 
-QCoro::Task<void> SiteLogin::loadAndWait(QString address) {
+QCoro::Task<bool> SiteLogin::loadAndWait(QString address) {
     QPointer<SiteLogin> self = this;
     if (closed_ || !page_ || address.isEmpty())
-        co_return;
+        co_return false;
     setBrowsing(+1);
     expectPage();
-    if (page_->Navigate(address).isValid())
+    const bool accepted = page_->Navigate(address).isValid();
+    if (accepted)
         co_await waitForPage();
     if (!self)
-        co_return;
+        co_return false;
     setBrowsing(-1);
+    // Whatever the pane showed before is not the login page: a refused address or a
+    // load that never finished must not get the credentials.
+    co_return accepted&& navigated_ && !pageLoading_;
 }
 
 QCoro::Task<void> SiteLogin::clickAndWait(PageElement element) {
@@ -145,7 +149,8 @@ QCoro::Task<void> SiteLogin::clickAndWait(PageElement element) {
 }
 
 QCoro::Task<void> SiteLogin::Browse() {
-    if (closed_ || browsing())
+    // A running login owns the page; leaving it would cancel the form's submission.
+    if (closed_ || browsing() || running_)
         co_return;
     co_await loadAndWait(TrimSpaces(settings.address));
 }
@@ -186,11 +191,11 @@ QCoro::Task<void> SiteLogin::Run(bool interactive) {
     setRunning(true);
     // The settings the login started with, whatever the user types meanwhile.
     const LoginSettings s = settings;
-    co_await loadAndWait(TrimSpaces(s.address));
+    const bool loaded = co_await loadAndWait(TrimSpaces(s.address));
     if (!self || closed_)
         co_return;
     std::optional<PageDocument> document;
-    if (page_)
+    if (loaded && page_)
         document = co_await page_->Document(QStringList());
     if (!self || closed_)
         co_return;

@@ -80,7 +80,7 @@ signals:
 private:
     // The load or click that follows starts a new page wait.
     void expectPage();
-    QCoro::Task<void> loadAndWait(QString address);
+    QCoro::Task<bool> loadAndWait(QString address);
     QCoro::Task<void> clickAndWait(PageElement element);
     QCoro::Task<void> waitForPage();
     QCoro::Task<void> pause(std::chrono::milliseconds length);

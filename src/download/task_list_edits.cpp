@@ -145,6 +145,7 @@ void TaskListModel::removeTaskRows(QList<int> rows) {
     }
     changePersistentIndexList(before, after);
     applyOrder(order);
+    rebuildIndex(); // slots on layoutChanged may look rows up
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
     beginRemoveRows({}, kept, count() - 1);
     tasks_.resize(kept);

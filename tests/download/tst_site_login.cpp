@@ -180,6 +180,61 @@ private slots:
         QVERIFY(posts(QStringLiteral("/never")).isEmpty());
     }
 
+    void theCredentialsGoOnlyIntoTheLoginPage() {
+        server_.page(QStringLiteral("/elsewhere"),
+                     Form("<input name=\"user\"><input type=\"password\" name=\"pass\">"
+                          "<input type=\"submit\" value=\"in\">",
+                          "/stolen"));
+        server_.route(QStringLiteral("/slow-login"), [](const FixtureServer::Request&) {
+            FixtureServer::Response r;
+            r.delayMs = 8000; // longer than the login's wait for its page
+            r.body = Form("<input name=\"user\"><input name=\"pass\"><input type=\"submit\">");
+            return r;
+        });
+        BrowserPage page(profile_);
+        QVERIFY(LoadAndWait(&page, server_.url(QStringLiteral("/elsewhere"))));
+        ScriptedPrompter prompter;
+        SiteLogin login(&page, prompter);
+        // The pane still shows another site's form: neither a login page that does not
+        // come in time nor an address the page refuses may put the account into it.
+        for (const QString& address :
+             {server_.url(QStringLiteral("/slow-login")), QStringLiteral("http://[bad")}) {
+            login.settings = {address, QStringLiteral("me"), QStringLiteral("pw"), false};
+            Await(login.Run(false));
+            QVERIFY(!login.running());
+        }
+        QVERIFY(posts(QStringLiteral("/stolen")).isEmpty());
+
+        // A field a page script put in since the snapshot: nothing moves into it.
+        QVERIFY(LoadAndWait(&page, server_.url(QStringLiteral("/elsewhere"))));
+        const std::optional<PageDocument> doc = Await(page.Document(QStringList()));
+        QVERIFY(doc);
+        const AccountLoginPlan plan =
+            PlanAccountLogin(*doc, QStringLiteral("me"), QStringLiteral("pw"));
+        QCOMPARE(plan.fields.size(), 2);
+        Evaluate(&page, QStringLiteral("var f=document.forms[0],i=document.createElement('input');"
+                                       "i.name='note';f.insertBefore(i,f.firstChild);"));
+        QList<std::pair<PageElement, QString>> values;
+        for (const auto& [element, value] : plan.fields)
+            values.append({doc->at(element), value});
+        QCOMPARE(Await(page.SetValues(values)), 0);
+        QCOMPARE(Evaluate(&page, QStringLiteral("document.getElementsByName('note')[0].value"))
+                     .toString(),
+                 QString());
+
+        // "浏览" during a login would cancel the form's submission: it waits its turn.
+        server_.page(QStringLiteral("/browse-target"), "<html><body>b</body></html>");
+        login.settings = {server_.url(QStringLiteral("/form")), QStringLiteral("a"),
+                          QStringLiteral("b"), false};
+        const int posted = int(posts(QStringLiteral("/signin")).size());
+        QCoro::Task<void> run = login.Run(false);
+        QTRY_COMPARE(int(posts(QStringLiteral("/signin")).size()), posted + 1);
+        login.settings.address = server_.url(QStringLiteral("/browse-target"));
+        Await(login.Browse());
+        QCOMPARE(gets(QStringLiteral("/browse-target")), 0);
+        Await(std::move(run));
+    }
+
     void missingSettingsStopAutomaticLogins() {
         BrowserPage page(profile_);
         ScriptedPrompter prompter;
