@@ -212,3 +212,22 @@ QCoro::Task<bool> BrowserPage::Click(const PageElement& element) {
 QCoro::Task<bool> BrowserPage::SetValue(const PageElement& element, const QString& value) {
     return runOnElement(element, QStringLiteral("el.value=%1").arg(JsString(value)));
 }
+
+QCoro::Task<int> BrowserPage::SetValues(QList<std::pair<PageElement, QString>> values) {
+    QJsonArray list;
+    for (const auto& [element, value] : values)
+        list.append(QJsonArray{element.tagName, element.tagIndex, value, element.name});
+    // An element is written only while it still has the name it was chosen by: a
+    // script that inserted fields since the snapshot must not move a password into
+    // another box.
+    const QString script =
+        QStringLiteral("(function(list){var n=0;list.forEach(function(x){"
+                       "var el=document.getElementsByTagName(x[0])[x[1]];"
+                       "if(el&&(typeof "
+                       "el.name==='string'?el.name:(el.getAttribute('name')||''))===x[3]){el.value="
+                       "x[2];++n;}});"
+                       "return n;})(%1)")
+            .arg(QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Compact)));
+    const QVariant found = co_await RunJavaScript(this, script);
+    co_return found.toInt();
+}

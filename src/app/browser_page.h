@@ -59,6 +59,8 @@ public:
     // Writes back to the live page, addressing the element by tag and index.
     QCoro::Task<bool> Click(const PageElement& element);
     QCoro::Task<bool> SetValue(const PageElement& element, const QString& value);
+    // Many values in one script, however many there are; how many elements were found.
+    QCoro::Task<int> SetValues(QList<std::pair<PageElement, QString>> values);
 
 signals:
     void StatusTextChange(const QString& text);

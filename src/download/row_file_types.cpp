@@ -40,12 +40,10 @@ int CorrectAllRowTypes(TaskListModel& tasks) {
 }
 
 void CheckFilesExist(TaskListModel& tasks) {
-    tasks.editRows([](QList<DownloadTask>& list) {
-        for (DownloadTask& t : list) {
-            // The type as the row has it: "x.PDF" and "x.pdf" are different files here.
-            if (!FileExists(t.filePath()))
-                t.percent = QStringLiteral("不存在");
-        }
+    tasks.editRows([](DownloadTask& t) {
+        // The type as the row has it: "x.PDF" and "x.pdf" are different files here.
+        if (!FileExists(t.filePath()))
+            t.percent = QStringLiteral("不存在");
     });
 }
 

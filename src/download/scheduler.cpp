@@ -110,13 +110,11 @@ void DownloadScheduler::Stop() {
             pool_->cancel(r.ticket);
         }
     }
-    tasks_.editRows([](QList<DownloadTask>& list) {
-        for (DownloadTask& t : list) {
-            if (t.state == TaskState::Downloading) {
-                t.state = TaskState::Failed;
-                t.result = TaskResult::Cancelled;
-                t.percent = QStringLiteral("下载取消");
-            }
+    tasks_.editRows([](DownloadTask& t) {
+        if (t.state == TaskState::Downloading) {
+            t.state = TaskState::Failed;
+            t.result = TaskResult::Cancelled;
+            t.percent = QStringLiteral("下载取消");
         }
     });
     updateActivity();
@@ -190,6 +188,8 @@ void DownloadScheduler::tick() {
         setScheduling(false);
         return;
     }
+    if (hooks.loginRunning && hooks.loginRunning())
+        return;
     const qint64 sinceFinish = qAbs(lastFinish_.msecsTo(QDateTime::currentDateTime()));
     if (sinceFinish <= qint64(settings.intervalSeconds) * 1000)
         return;

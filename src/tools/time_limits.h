@@ -48,6 +48,13 @@ inline constexpr milliseconds ShutdownWait{5000};
 // Longest wait a server's Retry-After can impose on a task before it is tried again.
 inline constexpr milliseconds RetryAfterCap{300000};
 
+// The site login: a login page (or the page its form leads to) loads within
+// this time; the login then pauses this long before the next one may start.
+inline constexpr milliseconds LoginPageLoad{10000};
+inline constexpr milliseconds LoginPause{5000};
+// The login pane's browser reloads its page this often when asked to.
+inline constexpr milliseconds LoginPaneRefresh{60000};
+
 // Files of the running browser's cache are deleted only while no page loads;
 // this long at most is waited for the pages to finish.
 inline constexpr milliseconds CachePagesIdle{30000};

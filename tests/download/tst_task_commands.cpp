@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 namespace {
@@ -66,14 +67,14 @@ private slots:
 
         // At most 10000 moves; the rows never picked keep their order at the top.
         TaskListModel big;
-        big.editRows([](QList<DownloadTask>& list) {
-            for (int i = 0; i < 10005; ++i) {
-                DownloadTask t;
-                t.url = QString::number(i);
-                t.name = t.url;
-                list.append(t);
-            }
-        });
+        QList<DownloadTask> list;
+        for (int i = 0; i < 10005; ++i) {
+            DownloadTask t;
+            t.url = QString::number(i);
+            t.name = t.url;
+            list.append(t);
+        }
+        big.appendTasks(list);
         int draws = 0;
         ShuffleTasks(big, [&draws](int) {
             ++draws;
@@ -82,6 +83,35 @@ private slots:
         QCOMPARE(draws, MaxShuffleMoves);
         QCOMPARE(big.task(1).name, QStringLiteral("10000"));
         QCOMPARE(big.task(6).name, QStringLiteral("0"));
+
+        // The same draws give the order of moving each picked row to the end one by one.
+        for (int rows : {1, 2, 7, 300, 12000}) {
+            TaskListModel m;
+            QList<DownloadTask> list;
+            for (int i = 0; i < rows; ++i) {
+                DownloadTask t;
+                t.url = QString::number(i);
+                t.name = t.url;
+                list.append(t);
+            }
+            m.appendTasks(list);
+            QRandomGenerator random{quint32(rows)};
+            QList<int> picks;
+            ShuffleTasks(m, [&](int n) {
+                picks.append(int(random.bounded(n)) + 1);
+                return picks.last();
+            });
+            QStringList expected;
+            for (int i = 0; i < rows; ++i)
+                expected.append(QString::number(i));
+            int moved = 0;
+            for (int r : picks) {
+                expected.append(expected.takeAt(r - 1));
+                ++moved;
+            }
+            QCOMPARE(moved, std::min(rows, int(MaxShuffleMoves)));
+            QCOMPARE(names(m), expected);
+        }
     }
 
     void requeueCommandsPickTheirRows() {

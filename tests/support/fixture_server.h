@@ -65,7 +65,20 @@ public:
     //   redirect STATUS FROM TO   FROM answers STATUS with Location: TO
     //   stall FROM FILE           FROM sends FILE (under the root) up to its
     //                             "<!--stall-->" mark, then nothing, connection open
+    //   login FROM COOKIE PAGE [FIELD...]
+    //                             FROM signs in: when every FIELD of the submitted
+    //                             form (names in any case) is filled, it sets COOKIE
+    //                             (name=value, for the whole site) and shows PAGE;
+    //                             otherwise 403
+    //   gated FROM FILE COOKIE PAGE
+    //                             FROM sends FILE to a request that carries COOKIE,
+    //                             else PAGE (a login page) with status 200
     bool addRoutesFrom(const QString& file);
+    // The routes above, set in code.
+    void login(const QString& from, const QByteArray& cookie, const QString& page,
+               const QStringList& fields = {});
+    void gated(const QString& from, const QString& file, const QByteArray& cookie,
+               const QString& page);
     void route(const QString& path, Handler handler);
     void redirect(const QString& from, const QString& to, int status = 302);
     // A fixed HTML page at path.
