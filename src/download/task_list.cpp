@@ -1,5 +1,6 @@
 #include "download/task_list.h"
 
+#include "download/part_file.h"
 #include "tools/file_helpers.h"
 #include "tools/list_rows.h"
 #include "tools/paths.h"
@@ -108,6 +109,11 @@ void DeleteOwnedFile(DownloadTask& task) {
     if (!path.isEmpty() && FileExists(path))
         QFile::remove(path);
     task.savedPath.clear();
+}
+
+void ForgetPartFile(DownloadTask& task) {
+    RemoveTaskPartFiles(task.ownedPartPath(), DownloadAddress(task.url));
+    task.partPath.clear();
 }
 
 int TaskListModel::ColumnWidthTwips(int column) {
@@ -257,6 +263,8 @@ TaskListModel::replaceUrls(const std::function<QString(const QString&)>& rewrite
     }
     editRows([&](QList<DownloadTask>& tasks) {
         for (qsizetype i = 0; i < tasks.size(); ++i) {
+            if (tasks[i].url != keys.at(i))
+                ForgetPartFile(tasks[i]);
             tasks[i].url = keys.at(i);
             tasks[i].referer = rewrite(tasks[i].referer);
         }
