@@ -291,6 +291,11 @@ private slots:
              "W/\"a\"",
              date1,
              {v2_, "W/\"b\"", date2, false, 0, "W/\"b\"", QByteArray()}},
+            // The 206 carries no validator at all, so nothing says it is of the version kept.
+            {"/no-validator.pdf",
+             "\"a\"",
+             "\"a\"",
+             {v2_, "\"b\"", date2, false, 0, QByteArray(), QByteArray()}},
         };
         for (const Case& c : cases) {
             const QString path = QString::fromLatin1(c.path);
