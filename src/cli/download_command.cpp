@@ -79,7 +79,8 @@ int RunDownloadCommand(const QStringList& arguments) {
     const QCommandLineOption policy(QStringLiteral("policy"),
                                     QStringLiteral("跳过, 覆盖 or 重命名"), QStringLiteral("P"),
                                     DuplicateNamePolicies::Rename);
-    const QCommandLineOption maxMb(QStringLiteral("max-mb"), QStringLiteral("largest file, MB"),
+    const QCommandLineOption maxMb(QStringLiteral("max-mb"),
+                                   QStringLiteral("largest file, MB (0: no limit)"),
                                    QStringLiteral("X"), QStringLiteral("10"));
     parser.addOptions({method, threads, dir, policy, maxMb});
     if (!parser.parse(QStringList{QStringLiteral("download")} + arguments) ||

@@ -159,6 +159,12 @@ int DownloadScheduler::pickRow(bool oneAtATime, QString& target) {
             if (!确定是需要下载(row))
                 continue;
             target = tasks_.task(row).filePath();
+            // A name that a running task writes is not asked for until it is free
+            // (skip and overwrite wait for it; rename numbers around it).
+            const qint64 holder = reservations_->holder(target);
+            if (settings.policy != DuplicateNamePolicies::Rename && holder != 0 &&
+                holder != tasks_.task(row).id)
+                continue;
             return row;
         }
         const DownloadTask& ready = tasks_.task(row);
@@ -223,8 +229,7 @@ void DownloadScheduler::startTransfer(int row, bool oneAtATime, const QString& t
 
     TransferJob job;
     job.owner = t.id;
-    job.url =
-        QUrl(TrimSpaces(QString(t.url).replace(QStringLiteral("&amp;"), QStringLiteral("&"))));
+    job.url = DownloadUrl(t.url);
     job.target = target;
     job.naming = {t.folder, t.name, t.type, settings.policy, oneAtATime};
     const QString address = job.url.toString();
@@ -234,10 +239,10 @@ void DownloadScheduler::startTransfer(int row, bool oneAtATime, const QString& t
     } else {
         job.partPath = PartPathFor(target, address);
         if (t.partPath != job.partPath)
-            RemovePartFiles(t.ownedPartPath());
+            RemoveTaskPartFiles(t.ownedPartPath(), address);
     }
     job.userAgent = session_.userAgent();
-    job.maxBytes = options_.maxFileSizeBytes();
+    job.maxFileSizeMB = options_.MaxFileSizeMB;
     const bool alone = oneAtATime || settings.threads <= 1;
     job.networkBuffer = alone ? SingleTransferReadBuffer : TransferReadBuffer;
     job.reservations = reservations_;

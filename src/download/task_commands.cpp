@@ -1,6 +1,5 @@
 #include "download/task_commands.h"
 
-#include "download/part_file.h"
 #include "tools/file_helpers.h"
 #include "tools/prompter.h"
 #include "tools/shell_open.h"
@@ -126,10 +125,8 @@ void DeleteFilesWhere(TaskListModel& tasks, const std::function<bool(const Downl
         t.percent.clear();
         // What this task wrote, its kept part included; nobody else's file.
         DeleteOwnedFile(t);
-        if (t.state != TaskState::Downloading) {
-            RemovePartFiles(t.ownedPartPath());
-            t.partPath.clear();
-        }
+        if (t.state != TaskState::Downloading)
+            ForgetPartFile(t);
     });
 }
 

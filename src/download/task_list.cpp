@@ -1,5 +1,6 @@
 #include "download/task_list.h"
 
+#include "download/part_file.h"
 #include "tools/file_helpers.h"
 #include "tools/list_rows.h"
 #include "tools/paths.h"
@@ -89,6 +90,11 @@ void DeleteOwnedFile(DownloadTask& task) {
     if (!path.isEmpty() && FileExists(path))
         QFile::remove(path);
     task.savedPath.clear();
+}
+
+void ForgetPartFile(DownloadTask& task) {
+    RemoveTaskPartFiles(task.ownedPartPath(), DownloadAddress(task.url));
+    task.partPath.clear();
 }
 
 int TaskListModel::ColumnWidthTwips(int column) {

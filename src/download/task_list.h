@@ -58,6 +58,9 @@ struct DownloadTask {
 
 // Deletes the file the task wrote, if any, and forgets it; other files stay.
 void DeleteOwnedFile(DownloadTask& task);
+// Forgets the task's kept part, deleting it only while it is the task's own: kept
+// for the task's address and not held by a running download.
+void ForgetPartFile(DownloadTask& task);
 
 // The task list behind ListView3. Rows are addressed from 1; the URL is a
 // unique key found through a hash index. Bulk changes announce only the rows they

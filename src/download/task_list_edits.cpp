@@ -185,7 +185,10 @@ TaskListModel::replaceUrls(const std::function<QString(const QString&)>& rewrite
         const QString referer = rewrite(t.referer);
         if (keys.at(i) == t.url && referer == t.referer)
             continue;
-        keysChanged = keysChanged || keys.at(i) != t.url;
+        if (keys.at(i) != t.url) {
+            keysChanged = true;
+            ForgetPartFile(t); // kept for the old address; never another row's
+        }
         t.url = keys.at(i);
         t.referer = referer;
         changed.append(i);

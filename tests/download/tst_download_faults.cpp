@@ -153,6 +153,28 @@ private slots:
         QVERIFY(!QFile::exists(file));
     }
 
+    // A row kept the path of a file it wrote after the user had deleted that file;
+    // when another row saved under the same name, re-queueing the first deleted it.
+    void aStalePathNeverDeletesAnotherRowsFile() {
+        for (int method : {1, 2}) {
+            Run run;
+            run.add(url(QStringLiteral("/ok.pdf?stale%1").arg(method)), QStringLiteral("x"));
+            run.begin(method, DuplicateNamePolicies::Rename);
+            QTRY_VERIFY_WITH_TIMEOUT(run.finished(), 20000);
+            const QString file = run.folder() + QStringLiteral("x.pdf");
+            QCOMPARE(run.tasks.task(1).savedPath, file);
+            QVERIFY(QFile::remove(file)); // the user deletes it
+
+            run.add(url(QStringLiteral("/ok.pdf?fresh%1").arg(method)), QStringLiteral("x"));
+            run.scheduler->Start();
+            QTRY_VERIFY_WITH_TIMEOUT(run.finished(), 20000);
+            QCOMPARE(run.tasks.task(2).savedPath, file);
+            QCOMPARE(run.tasks.task(1).savedPath, QString());
+            run.tasks.RequeueTask(1);
+            QCOMPARE(read(file), pdf_);
+        }
+    }
+
     // "跳过" was checked with the row's type; the server's type then led to deleting
     // the user's file under the new name.
     void skipIsCheckedAgainstTheServersType() {

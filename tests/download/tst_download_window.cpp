@@ -2,6 +2,7 @@
 #include "app/browser_profile.h"
 #include "download/download_options_panel.h"
 #include "download/download_window.h"
+#include "download/part_file.h"
 #include "download/progress_delegate.h"
 #include "download/task_list_view.h"
 #include "download/url_replace_dialog.h"
@@ -19,6 +20,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFile>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -240,13 +242,20 @@ private slots:
         w.tasks.setCell(1, TaskListModel::SizeColumn, QStringLiteral("100"));
         w.tasks.setCell(1, TaskListModel::PercentColumn, QStringLiteral("40%"));
         w.tasks.setState(2, TaskState::Done);
-        write(QStringLiteral("failed.pdf"), "partial");
-        w.tasks.editTask(1, [](DownloadTask& t) { t.savedPath = t.filePath(); });
+        // What a cut download leaves: its part and resume record beside the name,
+        // nothing under the name itself.
+        const QString part =
+            PartPathFor(folder() + QStringLiteral("failed.pdf"), QStringLiteral("http://h/f"));
+        write(QFileInfo(part).fileName(), "partial");
+        QVERIFY(WritePartMeta(part, {QStringLiteral("http://h/f"), "\"v\"", {}, 100}));
+        w.tasks.editTask(1, [&part](DownloadTask& t) { t.partPath = part; });
 
         w.RowClicked(0);
-        QCOMPARE(w.Panel[1]->text(), folder() + QStringLiteral("failed.pdf"));
-        w.RowClicked(1);
         QCOMPARE(w.Panel[1]->text(), QString());
+        write(QStringLiteral("done.pdf"), "finished");
+        w.RowClicked(1);
+        QCOMPARE(w.Panel[1]->text(), folder() + QStringLiteral("done.pdf"));
+        QFile::remove(folder() + QStringLiteral("done.pdf"));
 
         // A failed row named like a finished one: the finished row's file stays.
         w.tasks.appendTask(QStringLiteral("http://h/twin"), QStringLiteral("done"),
@@ -259,11 +268,19 @@ private slots:
         QFile::remove(folder() + QStringLiteral("done.pdf"));
         w.tasks.removeTaskRows({3});
 
+        // Retrying a failed row continues its kept part, as a re-download does: part
+        // and record stay together and the row still names them. A file under the
+        // row's name is not the program's (a failed download never writes there).
+        write(QStringLiteral("failed.pdf"), "the user's");
         w.RowDoubleClicked(0);
-        QVERIFY(!QFile::exists(folder() + QStringLiteral("failed.pdf")));
         QCOMPARE(w.tasks.task(1).state, TaskState::Waiting);
         QCOMPARE(w.tasks.task(1).size, QString());
         QCOMPARE(w.tasks.task(1).percent, QString());
+        QCOMPARE(w.tasks.task(1).partPath, part);
+        QVERIFY(IsResumablePart(part, QStringLiteral("http://h/f")));
+        QVERIFY(QFile::exists(folder() + QStringLiteral("failed.pdf")));
+        QFile::remove(folder() + QStringLiteral("failed.pdf"));
+        RemovePartFiles(part);
 
         w.RowDoubleClicked(1);
         QCOMPARE(prompter.messages().last(), QStringLiteral("文件不存在！"));

@@ -276,6 +276,45 @@ private slots:
         QCOMPARE(m.task(3).percent, QString());
     }
 
+    void typeCorrectionLeavesNoRowOwningAFileItDidNotWrite() {
+        QTemporaryDir dir;
+        const QString f = dir.path() + u'/';
+        const QByteArray page = "<html><head><title>t</title></head><body>x</body></html>";
+        TaskListModel m;
+        const auto addSaved = [&](const QString& key, const QString& name, const QString& type,
+                                  const QString& saved) {
+            m.appendTask(QStringLiteral("http://h/") + key, name, type, f);
+            m.editTask(m.count(), [&saved](DownloadTask& t) {
+                t.state = TaskState::Done;
+                t.savedPath = saved;
+            });
+        };
+        // Row 1 once wrote y.htm, which the user deleted; row 2's y.pdf is a page
+        // and moves to that free name.
+        addSaved(QStringLiteral("old"), QStringLiteral("y"), QStringLiteral("htm"),
+                 f + QStringLiteral("y.htm"));
+        addSaved(QStringLiteral("new"), QStringLiteral("y"), QStringLiteral("pdf"),
+                 f + QStringLiteral("y.pdf"));
+        Write(f + QStringLiteral("y.pdf"), page);
+        QVERIFY(CorrectRowType(m, 2));
+        QCOMPARE(m.task(2).savedPath, f + QStringLiteral("y.htm"));
+        QCOMPARE(m.task(1).savedPath, QString());
+        m.RequeueTask(1);
+        QCOMPARE(Read(f + QStringLiteral("y.htm")), page);
+
+        // Row 3 wrote z.pdf; row 4, named alike, moves it away: row 3 no longer
+        // owns what may later stand under z.pdf.
+        addSaved(QStringLiteral("z1"), QStringLiteral("z"), QStringLiteral("pdf"),
+                 f + QStringLiteral("z.pdf"));
+        addSaved(QStringLiteral("z2"), QStringLiteral("z"), QStringLiteral("pdf"), QString());
+        Write(f + QStringLiteral("z.pdf"), page);
+        QVERIFY(CorrectRowType(m, 4));
+        QCOMPARE(m.task(3).savedPath, QString());
+        Write(f + QStringLiteral("z.pdf"), "the user's");
+        m.RequeueTask(3);
+        QCOMPARE(Read(f + QStringLiteral("z.pdf")), QByteArray("the user's"));
+    }
+
     void baseReferenceGoesBeforeTheHeadEnd() {
         TaskListModel m;
         m.appendTask(QStringLiteral("http://pub.org/article?id=1"), QStringLiteral("saved"),

@@ -454,3 +454,31 @@ FixtureServer::Response FixtureServer::staticFile(const Request& request) const 
     response.body = "<html><head><title>404</title></head><body>Not Found</body></html>";
     return response;
 }
+
+void FixtureServer::hostileRange(const QString& path, const HostileRange& spec) {
+    route(path, [spec](const Request& request) {
+        Response r;
+        r.contentType = "application/pdf";
+        r.body = spec.body;
+        r.etag = spec.etag;
+        r.lastModified = spec.lastModified;
+        r.ranges = false;
+        const qint64 start = OpenRangeStart(request.headers.value("range"));
+        if (start < 0 || start >= spec.body.size())
+            return r;
+        r.status = 206;
+        r.etag = spec.rangeEtag.value_or(spec.etag);
+        r.lastModified = spec.rangeLastModified.value_or(spec.lastModified);
+        r.headers.append({"Content-Range", "bytes " + QByteArray::number(start) + '-' +
+                                               QByteArray::number(spec.body.size() - 1) + '/' +
+                                               QByteArray::number(spec.body.size())});
+        r.body = spec.body.mid(start);
+        if (spec.extraBytes > 0)
+            r.body += QByteArray(spec.extraBytes, 'X');
+        else
+            r.body.chop(-spec.extraBytes);
+        r.chunked = spec.chunked;
+        r.sendLength = false;
+        return r;
+    });
+}

@@ -8,6 +8,7 @@
 #include <QTcpServer>
 
 #include <functional>
+#include <optional>
 
 // A small HTTP/1.1 server on 127.0.0.1 for tests and the offline demo: static
 // files from a folder plus scripted routes. One request per connection.
@@ -83,6 +84,21 @@ public:
     void redirect(const QString& from, const QString& to, int status = 302);
     // A fixed HTML page at path.
     void page(const QString& path, const QByteArray& html);
+
+    // A file whose server misbehaves on "Range: bytes=N-": a plain request gets
+    // body with the validators below; a range request gets a 206 with the rest,
+    // whatever If-Range says, framed, sized and labelled as set here.
+    struct HostileRange {
+        QByteArray body;
+        QByteArray etag;
+        QByteArray lastModified;
+        bool chunked = false;  // the 206 chunked; otherwise sent up to the connection's close
+        qint64 extraBytes = 0; // the 206 sends this many more bytes than its Content-Range
+                               // says (negative: fewer)
+        std::optional<QByteArray> rangeEtag; // the 206's validators; unset: as above, empty: none
+        std::optional<QByteArray> rangeLastModified;
+    };
+    void hostileRange(const QString& path, const HostileRange& spec);
 
     // The answer the static files give for request.
     Response staticFile(const Request& request) const;
