@@ -93,7 +93,7 @@ int TwipsToPx(int twips) {
 
 fFileDownload* fFileDownload::Find() {
     for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (auto* window = qobject_cast<fFileDownload*>(w))
+        if (auto* window = qobject_cast<fFileDownload*>(w); window && !window->closing_)
             return window;
     }
     return nullptr;
@@ -788,6 +788,7 @@ bool fFileDownload::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void fFileDownload::closeEvent(QCloseEvent* event) {
+    closing_ = true;
     SharedOptions& o = context_.options;
     o.DuplicateNamePolicy = SelectedPolicy();
     context_.store.setText(SettingKeys::DuplicateNamePolicy(), o.DuplicateNamePolicy);
@@ -797,6 +798,7 @@ void fFileDownload::closeEvent(QCloseEvent* event) {
                             activity.schedulerOn;
     if (unfinished &&
         !prompter_->askYesNo(QStringLiteral("正在下载文件或者下载没有完成，要强制关闭窗口吗？"))) {
+        closing_ = false;
         event->ignore();
         return;
     }
