@@ -5,6 +5,7 @@
 #include "download/save_names.h"
 #include "download/save_target.h"
 #include "download/task_list.h"
+#include "download/transfer_core.h"
 #include "download/transfer_pool.h"
 #include "search/address_names.h"
 #include "search/result_parser.h"
@@ -25,6 +26,11 @@ constexpr int ProblemLimit = 5;
 QString NameFromAddress(const QString& url) {
     const QString name = SanitizeFileName(FileNameFromAddress(QUrl(url).path(), true));
     return name.isEmpty() ? QStringLiteral("download") : name;
+}
+
+// The address a task's URL text is fetched from.
+QUrl TaskAddress(const QString& url) {
+    return QUrl(TrimSpaces(QString(url).replace(QStringLiteral("&amp;"), QStringLiteral("&"))));
 }
 
 // The program's proxy for the one-at-a-time method; none means the system's settings.
@@ -139,6 +145,16 @@ int DownloadScheduler::pickRow(bool oneAtATime, QString& target) {
         if (t.state != TaskState::Waiting || running_.contains(t.id) ||
             (t.notBefore.isValid() && t.notBefore > now))
             continue;
+        if (!IsDownloadAddress(TaskAddress(t.url))) {
+            // A local file or a script address is nothing to download.
+            tasks_.editTask(row, [](DownloadTask& task) {
+                task.state = TaskState::Failed;
+                task.result = TaskResult::Failed;
+                task.percent = QStringLiteral("不支持的网址");
+                task.error = QStringLiteral("只能下载 http 或 https 网址：") + task.url;
+            });
+            continue;
+        }
         QString name = SanitizeFileName(t.name);
         if (name.isEmpty())
             name = NameFromAddress(t.url);
@@ -223,8 +239,7 @@ void DownloadScheduler::startTransfer(int row, bool oneAtATime, const QString& t
 
     TransferJob job;
     job.owner = t.id;
-    job.url =
-        QUrl(TrimSpaces(QString(t.url).replace(QStringLiteral("&amp;"), QStringLiteral("&"))));
+    job.url = TaskAddress(t.url);
     job.target = target;
     job.naming = {t.folder, t.name, t.type, settings.policy, oneAtATime};
     const QString address = job.url.toString();
