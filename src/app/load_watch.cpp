@@ -18,7 +18,11 @@ LoadWatch::LoadWatch(BrowserPage* page, QObject* parent)
         emit changed();
     });
     connect(page, &BrowserPage::DocumentComplete, this, &LoadWatch::changed);
-    connect(page, &BrowserPage::LoadEndedWithoutDocument, this, [this] {
+    // Only the end of the load asked for counts: the blank page or an earlier
+    // page cut short by it ends without a document as well.
+    connect(page, &BrowserPage::LoadEndedWithoutDocument, this, [this](const QUrl& url) {
+        if (!expected(url))
+            return;
         endedAt_ = navigations_;
         sinceEnd_.start();
         // The engine names a download only just after the load it ended.
@@ -27,6 +31,8 @@ LoadWatch::LoadWatch(BrowserPage* page, QObject* parent)
     });
     connect(page, &BrowserPage::DownloadOffered, this,
             [this](const QUrl& url, const QString& type) {
+                if (!expected(url))
+                    return;
                 endedAt_ = navigations_;
                 sinceEnd_.start();
                 downloadUrl_ = url;
