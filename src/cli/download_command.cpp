@@ -33,13 +33,14 @@ public:
 
 } // namespace
 
-void RunDownloadQueue(TaskListModel& tasks, const DownloadRunSettings& run) {
+void RunDownloadQueue(TaskListModel& tasks, const DownloadRunSettings& run,
+                      DownloadSession* session) {
     SharedOptions options;
     options.DownloadMethod = qint16(run.method);
     options.MaxFileSizeMB = run.maxMb;
     StderrPrompter prompter;
-    DownloadSession session(nullptr);
-    DownloadScheduler scheduler(tasks, options, session, prompter);
+    DownloadSession ownSession(nullptr);
+    DownloadScheduler scheduler(tasks, options, session ? *session : ownSession, prompter);
     scheduler.settings.threads = run.threads;
     scheduler.settings.policy = run.policy;
     scheduler.hooks.panel4 = [](const QString& counts) {

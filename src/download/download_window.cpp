@@ -45,7 +45,7 @@
 
 fFileDownload* fFileDownload::Find() {
     for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (auto* window = qobject_cast<fFileDownload*>(w))
+        if (auto* window = qobject_cast<fFileDownload*>(w); window && !window->closing_)
             return window;
     }
     return nullptr;
@@ -455,12 +455,14 @@ bool fFileDownload::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void fFileDownload::closeEvent(QCloseEvent* event) {
+    closing_ = true;
     SharedOptions& o = context_.options;
     o.DuplicateNamePolicy = Picture3->SelectedPolicy();
     context_.store.setText(SettingKeys::DuplicateNamePolicy(), o.DuplicateNamePolicy);
     context_.store.setInteger(SettingKeys::DownloadMethod(), o.DownloadMethod);
     if (CloseNeedsQuestion(activity, tasks, Timer_Down->isActive()) &&
         !prompter_->askYesNo(QStringLiteral("正在下载文件或者下载没有完成，要强制关闭窗口吗？"))) {
+        closing_ = false;
         event->ignore();
         return;
     }

@@ -35,7 +35,8 @@ public:
     fFileDownload(AppContext& context, Prompter* prompter);
     ~fFileDownload() override;
 
-    // The open download window, or nullptr.
+    // The open download window, or nullptr. A window being closed is none: what
+    // is handed to it meanwhile would go with it.
     static fFileDownload* Find();
     // The open download window, created first when there is none; shown.
     static fFileDownload* Show(AppContext& context);
@@ -137,4 +138,6 @@ private:
     AppContext& context_;
     HeaderSortOrder sortOrder_;
     bool contextMenuOpening_ = false;
+    // From the start of a close (its question included) until it is refused.
+    bool closing_ = false;
 };

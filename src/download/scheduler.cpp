@@ -5,6 +5,7 @@
 #include "download/save_names.h"
 #include "download/save_target.h"
 #include "download/task_list.h"
+#include "download/transfer_core.h"
 #include "download/transfer_pool.h"
 #include "search/address_names.h"
 #include "search/result_parser.h"
@@ -137,6 +138,16 @@ int DownloadScheduler::pickRow(bool oneAtATime, QString& target) {
         if (t.state != TaskState::Waiting || running_.contains(t.id) ||
             (t.notBefore.isValid() && t.notBefore > now))
             continue;
+        if (!IsDownloadAddress(DownloadUrl(t.url))) {
+            // A local file or a script address is nothing to download.
+            tasks_.editTask(row, [](DownloadTask& task) {
+                task.state = TaskState::Failed;
+                task.result = TaskResult::Failed;
+                task.percent = QStringLiteral("不支持的网址");
+                task.error = QStringLiteral("只能下载 http 或 https 网址：") + task.url;
+            });
+            continue;
+        }
         QString name = SanitizeFileName(t.name);
         if (name.isEmpty())
             name = NameFromAddress(t.url);

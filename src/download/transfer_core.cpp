@@ -83,6 +83,11 @@ QString NetworkErrorText(QNetworkReply::NetworkError error) {
     }
 }
 
+bool IsDownloadAddress(const QUrl& url) {
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && !url.host().isEmpty() && (scheme == u"http" || scheme == u"https");
+}
+
 int ParseRetryAfter(const QByteArray& value, const QDateTime& now) {
     const QByteArray text = value.trimmed();
     if (text.isEmpty())
@@ -112,6 +117,12 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
 
     if (control.isCancelled()) {
         out.result = TransferResult::Cancelled;
+        co_return out;
+    }
+    // The network manager would read a local file or a data address as well.
+    if (!IsDownloadAddress(job.url)) {
+        out.result = TransferResult::NoResponse;
+        out.errorText = QStringLiteral("只能下载 http 或 https 网址");
         co_return out;
     }
     PartFile part(job.partPath);

@@ -25,6 +25,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -60,6 +61,7 @@ public slots:
 };
 
 } // namespace
+#include <functional>
 
 class TestDownloadWindow : public QObject {
     Q_OBJECT
@@ -157,6 +159,52 @@ private slots:
         QVERIFY(next->Picture3->Combo1->isEnabled());
         QCOMPARE(next->Picture3->Combo1->currentText(), QStringLiteral("1"));
         QVERIFY(next->close());
+    }
+
+    // While the window asks whether it may close, the analysis may hand tasks
+    // over: they go to a window of their own, not to the one about to go.
+    void tasksHandedOverDuringTheCloseQuestionAreKept() {
+        struct HandingOver : ScriptedPrompter {
+            std::function<void()> duringQuestion;
+            bool askYesNo(const QString& text, const QString& title) override {
+                if (duringQuestion)
+                    duringQuestion();
+                return ScriptedPrompter::askYesNo(text, title);
+            }
+        };
+        for (const bool closes : {true, false}) {
+            HandingOver prompter;
+            QPointer<fFileDownload> closing = new fFileDownload(*context_, &prompter);
+            closing->tasks.appendTask(QStringLiteral("http://h/old"), QStringLiteral("old"),
+                                      QStringLiteral("pdf"), folder());
+            QPointer<fFileDownload> handedTo;
+            prompter.duringQuestion = [&] {
+                handedTo = fFileDownload::Find();
+                if (!handedTo)
+                    handedTo = new fFileDownload(*context_, nullptr);
+                handedTo->tasks.appendTask(QStringLiteral("http://h/new"), QStringLiteral("new"),
+                                           QStringLiteral("pdf"), folder());
+            };
+            prompter.queue(closes);
+            QCOMPARE(closing->close(), closes);
+            QVERIFY(handedTo);
+            QVERIFY(handedTo != closing);
+            if (closes)
+                QTRY_VERIFY(!closing);
+            else
+                QCOMPARE(closing->tasks.count(), 1); // refused: it stays as it was
+            QVERIFY(handedTo);
+            QCOMPARE(handedTo->tasks.count(), 1);
+            QCOMPARE(handedTo->tasks.task(1).url, QStringLiteral("http://h/new"));
+            QVERIFY(fFileDownload::Find());
+            handedTo->tasks.clear();
+            delete handedTo.data();
+            if (closing) {
+                closing->tasks.clear();
+                QVERIFY(closing->close());
+                QTRY_VERIFY(!closing);
+            }
+        }
     }
 
     void headerSortingAndTheRunGuards() {
