@@ -8,6 +8,7 @@
 #include <qcoro/qcorotask.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class ResourceBlocker;
@@ -42,7 +43,7 @@ public:
     // navigation except to about:blank is cancelled.
     void setKeepFramedPages(bool on) { keepFramedPages_ = on; }
     // The loaded page has a first frame whose document is readable (probed after each load).
-    bool firstFrameReachable() const { return firstFrameReachable_; }
+    bool firstFrameReachable() const { return frames_->reachable; }
 
     // Refuses pictures, media, fonts and style sheets for this page alone.
     void setBlockHeavyResources(bool on);
@@ -90,8 +91,13 @@ private:
     bool busy_ = false;
     bool silent_ = false;
     bool keepFramedPages_ = false;
-    bool firstFrameReachable_ = false;
-    quint64 frameGeneration_ = 0;
+    // Shared with the probe's callback, which the engine may still call while the
+    // page is being destroyed, when this object is no longer a BrowserPage.
+    struct FrameState {
+        bool reachable = false;
+        quint64 generation = 0;
+    };
+    std::shared_ptr<FrameState> frames_ = std::make_shared<FrameState>();
     NavigationFilter filter_;
     ResourceBlocker* blocker_ = nullptr;
 };

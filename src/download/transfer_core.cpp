@@ -2,42 +2,24 @@
 
 #include "download/body_decoder.h"
 #include "download/part_file.h"
+#include "download/response_head.h"
 #include "download/save_names.h"
 #include "download/save_target.h"
 #include "settings/settings_keys.h"
 #include "tools/file_helpers.h"
-#include "tools/text_utils.h"
 #include "tools/time_limits.h"
 #include "tools/wait.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
-#include <QLocale>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QTimeZone>
 
 #include <memory>
 
 using std::chrono::milliseconds;
 
 namespace {
-
-// What the final response's headers say.
-struct Head {
-    int status = 0;
-    QString reason;
-    qint64 contentLength = -1;
-    QByteArray encoding;  // Content-Encoding, lower-cased; empty for none
-    bool encoded = false; // the body is decoded on the way, so the file's length differs
-    QByteArray etag;
-    QByteArray lastModified;
-    QString contentType;
-    int retryAfter = -1;
-    qint64 rangeStart = -1; // Content-Range of a partial answer
-    qint64 rangeEnd = -1;
-    qint64 rangeTotal = -1;
-};
 
 bool IsRedirect(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -59,59 +41,18 @@ void Abort(QNetworkReply* reply) {
         reply->abort();
 }
 
-// "bytes FIRST-LAST/TOTAL"; false for anything else, "*" totals included.
-bool ParseContentRange(const QByteArray& value, Head& head) {
-    const QByteArray text = value.trimmed();
-    if (!text.startsWith("bytes "))
-        return false;
-    const QByteArray spec = text.mid(6).trimmed();
-    const qsizetype dash = spec.indexOf('-');
-    const qsizetype slash = spec.indexOf('/');
-    if (dash <= 0 || slash <= dash)
-        return false;
-    bool a = false;
-    bool b = false;
-    bool c = false;
-    head.rangeStart = spec.left(dash).toLongLong(&a);
-    head.rangeEnd = spec.mid(dash + 1, slash - dash - 1).toLongLong(&b);
-    head.rangeTotal = spec.mid(slash + 1).toLongLong(&c);
-    return a && b && c && head.rangeStart <= head.rangeEnd && head.rangeEnd < head.rangeTotal;
-}
-
-Head ReadHead(QNetworkReply* reply) {
-    Head head;
-    head.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    head.reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
-    bool ok = false;
-    const qint64 length =
-        TrimSpaces(QString::fromLatin1(reply->rawHeader("Content-Length"))).toLongLong(&ok);
-    head.contentLength = ok && length >= 0 ? length : -1;
-    head.encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
-    head.encoded = !head.encoding.isEmpty() && head.encoding != "identity";
-    head.etag = reply->rawHeader("ETag").trimmed();
-    head.lastModified = reply->rawHeader("Last-Modified").trimmed();
-    head.contentType =
-        TrimSpaces(TrimSpaces(reply->header(QNetworkRequest::ContentTypeHeader).toString())
-                       .section(u';', 0, 0));
-    head.retryAfter =
-        ParseRetryAfter(reply->rawHeader("Retry-After"), QDateTime::currentDateTimeUtc());
-    if (!ParseContentRange(reply->rawHeader("Content-Range"), head))
-        head.rangeStart = head.rangeEnd = head.rangeTotal = -1;
-    return head;
-}
-
-// A partial answer continues exactly the bytes kept, of the same version.
-bool RangeContinues(const Head& head, qint64 from, const PartMeta& meta) {
-    if (head.encoded || head.rangeStart != from || head.rangeEnd != head.rangeTotal - 1)
-        return false;
-    if (meta.total >= 0 && head.rangeTotal != meta.total)
-        return false;
-    if (head.contentLength >= 0 && head.contentLength != head.rangeEnd - head.rangeStart + 1)
-        return false;
-    const QByteArray sent = meta.ifRange();
-    if (sent == meta.etag)
-        return head.etag.isEmpty() || head.etag == sent;
-    return head.lastModified.isEmpty() || head.lastModified == sent;
+ResponseHead ReadHead(QNetworkReply* reply) {
+    RawResponseHead raw;
+    raw.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    raw.reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+    raw.contentLength = reply->rawHeader("Content-Length");
+    raw.contentEncoding = reply->rawHeader("Content-Encoding");
+    raw.etag = reply->rawHeader("ETag");
+    raw.lastModified = reply->rawHeader("Last-Modified");
+    raw.contentType = reply->rawHeader("Content-Type");
+    raw.retryAfter = reply->rawHeader("Retry-After");
+    raw.contentRange = reply->rawHeader("Content-Range");
+    return ParseResponseHead(raw, QDateTime::currentDateTimeUtc());
 }
 
 struct ReplyDeleter {
@@ -124,7 +65,7 @@ struct ReplyDeleter {
 };
 using ReplyPtr = std::unique_ptr<QNetworkReply, ReplyDeleter>;
 
-QString HttpErrorText(const Head& head) {
+QString HttpErrorText(const ResponseHead& head) {
     QString text = QStringLiteral("服务器返回错误：%1").arg(head.status);
     if (!head.reason.isEmpty())
         text += u' ' + head.reason;
@@ -160,23 +101,6 @@ QString NetworkErrorText(QNetworkReply::NetworkError error) {
     default:
         return QStringLiteral("网络错误（%1）").arg(int(error));
     }
-}
-
-int ParseRetryAfter(const QByteArray& value, const QDateTime& now) {
-    const QByteArray text = value.trimmed();
-    if (text.isEmpty())
-        return -1;
-    bool ok = false;
-    const qint64 seconds = text.toLongLong(&ok);
-    if (ok)
-        return seconds >= 0 ? int(std::min<qint64>(seconds, 86400)) : -1;
-    // An HTTP date: "Sun, 06 Nov 1994 08:49:37 GMT".
-    QDateTime at = QLocale::c().toDateTime(QString::fromLatin1(text),
-                                           QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"));
-    at.setTimeZone(QTimeZone::utc());
-    if (!at.isValid())
-        return -1;
-    return int(std::clamp<qint64>(now.secsTo(at), 0, 86400));
 }
 
 QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTicket& ticket,
@@ -251,7 +175,7 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
                                     &QNetworkReply::finished);
         }
 
-        const Head head = ReadHead(reply.get());
+        const ResponseHead head = ReadHead(reply.get());
         out.httpStatus = head.status;
         out.finalUrl = reply->url();
         out.contentType = head.contentType;
@@ -272,29 +196,22 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
             break;
         }
 
-        bool alreadyComplete = false;
-        if (resumeFrom > 0 && head.status == 416) {
-            // Nothing left to send: the part is whole when it has the announced size.
-            if (kept->total >= 0 && part.size() == kept->total) {
-                alreadyComplete = true;
-            } else if (startOver()) {
-                continue;
-            }
-        }
-        if (!alreadyComplete && (head.status < 200 || head.status >= 300)) {
+        const HeadDecision decision = DecideOnHead(head, resumeFrom, kept, part.size());
+        if (decision.verdict == HeadDecision::StaleRange && startOver())
+            continue;
+        if (decision.verdict == HeadDecision::StaleRange ||
+            decision.verdict == HeadDecision::HttpError) {
             out.result = TransferResult::HttpError;
             out.errorText = HttpErrorText(head);
             break;
         }
-        if (!alreadyComplete && head.encoded && !BodyDecoder::Supports(head.encoding)) {
+        if (decision.verdict == HeadDecision::UnknownEncoding) {
             out.result = TransferResult::HttpError;
             out.errorText = QStringLiteral("无法识别服务器使用的内容编码：") +
                             QString::fromLatin1(head.encoding);
             break;
         }
-        if (!alreadyComplete && head.status == 206 &&
-            (resumeFrom == 0 || !RangeContinues(head, resumeFrom, *kept))) {
-            // Bytes of another version or another place: never appended.
+        if (decision.verdict == HeadDecision::RangeMismatch) {
             Abort(reply.get());
             if (startOver())
                 continue;
@@ -302,11 +219,9 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
             out.errorText = QStringLiteral("服务器返回的部分内容与请求不符");
             break;
         }
-        const bool resuming = alreadyComplete || head.status == 206;
-        const qint64 total = alreadyComplete      ? kept->total
-                             : head.status == 206 ? head.rangeTotal
-                             : head.encoded       ? -1
-                                                  : head.contentLength;
+        const bool alreadyComplete = decision.verdict == HeadDecision::AlreadyComplete;
+        const bool resuming = decision.resuming;
+        const qint64 total = decision.total;
         out.total = total;
         out.resumedFrom = resuming ? resumeFrom : 0;
         ticket.total.store(total);
@@ -319,8 +234,8 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
         }
         if (job.naming.typeFromResponse) {
             const QString extension = MimeToExtension(head.contentType);
-            if (!extension.isEmpty() && !extension.contains(u'/'))
-                out.type = extension;
+            if (!extension.contains(u'/') && !CleanFileType(extension).isEmpty())
+                out.type = CleanFileType(extension);
             SaveNaming naming = job.naming;
             naming.type = out.type;
             const ChosenTarget chosen = ChooseSaveTarget(*job.reservations, naming, job.owner);
