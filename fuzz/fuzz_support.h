@@ -38,15 +38,17 @@ inline QString TakeText(FuzzedDataProvider& in, size_t maxLength) {
 }
 
 // A folder of its own for this process, on a memory file system when there is one.
-inline QString ScratchFolder() {
-    static const QString folder = [] {
+// The path lives until the process is gone: the exit handler that removes the
+// folder runs after static objects are destroyed.
+inline const QString& ScratchFolder() {
+    static const QString* const folder = [] {
         const QString base = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm")
                                                                        : QDir::tempPath();
-        const QString path = base + QStringLiteral("/quillmarsh-fuzz-%1").arg(getpid());
-        QDir(path).removeRecursively();
-        QDir().mkpath(path);
+        auto* path = new QString(base + QStringLiteral("/quillmarsh-fuzz-%1").arg(getpid()));
+        QDir(*path).removeRecursively();
+        QDir().mkpath(*path);
         std::atexit([] { QDir(ScratchFolder()).removeRecursively(); });
         return path;
     }();
-    return folder;
+    return *folder;
 }
