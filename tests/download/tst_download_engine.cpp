@@ -210,7 +210,7 @@ private slots:
         QTest::addColumn<QString>("left");
         const QString done = QStringLiteral("100%");
         // Cut after 50,000 bytes of a body whose length was announced.
-        const QString cut = QString::number(50000 * 100 / pdf_.size()) + u'%';
+        const QString cut = QString::number(qint64(50000) * 100 / pdf_.size()) + u'%';
         const QString none;
         for (int m : {1, 2}) {
             const QByteArray tag = "method " + QByteArray::number(m) + ", ";
