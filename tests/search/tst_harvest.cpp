@@ -278,9 +278,12 @@ private slots:
             w.reset();
             QVERIFY(harvester.isNull());
             QTRY_VERIFY_WITH_TIMEOUT(*ended, 5000);
-            // Past the time the page would have needed: nothing else was asked for.
+            // Past the time the page would have needed: no further page was asked
+            // for. (The browser engine may repeat the request that was in flight when
+            // its connection closed; that is not the run going on.)
             QTest::qWait(1000);
-            QVERIFY2(server_.log.filter(QStringLiteral("/page")).isEmpty(),
+            const QStringList pages = server_.log.filter(QStringLiteral("/page"));
+            QVERIFY2(pages.filter(QStringLiteral("/page2.html")) == pages,
                      qPrintable(server_.log.join(u' ')));
         }
         server_.route(QStringLiteral("/page2.html"),
