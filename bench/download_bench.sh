@@ -8,7 +8,8 @@
 # Served and downloaded files share one disk: ${BENCH_DIR:-/tmp/quillmarsh-bench}
 # (about 5 GB free needed). Each measurement is the best of ${BENCH_RUNS:-3} runs.
 # Prints times, throughput, the ratio (reference time / our time; target >= 0.9)
-# and the program's peak resident memory (target < 100 MB).
+# and the program's peak resident memory (target < 100 MB); exits 1 when a
+# target is missed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -102,6 +103,15 @@ best_time() {
   [ "$rssvar" = - ] || printf -v "$rssvar" '%s' "$rss"
 }
 
+failed=0
+# verdict LABEL FIGURE REFERENCE RATIO TARGET OK: one line of the summary table.
+verdict() {
+  local result=PASS
+  [ "$6" = 1 ] || { result=FAIL; failed=1; }
+  echo "BENCH $1 | $2 | $3 | $4 | $5 | $result"
+}
+at_least() { [ "$(echo "$1 >= $2" | bc)" = 1 ] && echo 1 || echo 0; }
+
 report() { # label seconds megabytes
   printf '  %-24s %6.2f s  %7.0f MB/s\n' "$1" "$2" "$(calc "$3 / $2")"
 }
@@ -121,6 +131,9 @@ report "curl x 6 in parallel" "$curl6" 1536
 echo "  ratio (aria2c time / ours): $(calc "$aria / $ours")   target >= 0.9"
 echo "  ratio (curl x 6 time / ours): $(calc "$curl6 / $ours")"
 echo "  peak resident memory of quillmarsh: ${rss2} MB   target < 100 MB"
+verdict "download, method 2" "${ours} s" "aria2c ${aria} s" "$(calc "$aria / $ours")" ">= 0.9" \
+  "$(at_least "$(calc "$aria / $ours")" 0.9)"
+verdict "download, method 2 memory" "${rss2} MB" - - "< 100 MB" "$([ "$rss2" -lt 100 ] && echo 1)"
 
 echo "== method 1, one file of 1 GB (best of $runs)"
 best_time ours rss1 "$cli" download --method 1 --max-mb 4096 --dir "$work/ours" "$base/whole.pdf"
@@ -130,3 +143,7 @@ report "quillmarsh method 1" "$ours" 1024
 report "curl" "$curl1" 1024
 echo "  ratio (curl time / ours): $(calc "$curl1 / $ours")   target >= 0.9"
 echo "  peak resident memory of quillmarsh: ${rss1} MB   target < 100 MB"
+verdict "download, method 1" "${ours} s" "curl ${curl1} s" "$(calc "$curl1 / $ours")" ">= 0.9" \
+  "$(at_least "$(calc "$curl1 / $ours")" 0.9)"
+verdict "download, method 1 memory" "${rss1} MB" - - "< 100 MB" "$([ "$rss1" -lt 100 ] && echo 1)"
+exit "$failed"

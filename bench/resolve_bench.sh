@@ -5,7 +5,7 @@
 # once throttled per connection as a network link would be (RATE, default 256k
 # bytes/s per connection; a browser opens six per host).
 # Prints both times and their ratio (target: blocking at least 2x faster on
-# pages that carry pictures, fonts and style sheets).
+# the throttled server, the same PDFs found); exits 1 when the target is missed.
 # BENCH_BIN=path/to/bench_resolve skips the Release build.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -13,6 +13,7 @@ packages=(
   python3 zip openssl
   desktop-file-utils appstream dpkg-dev file valgrind
   fonts-wqy-microhei
+  clang libclang-rt-dev clang-tidy
 )
 
 missing=()

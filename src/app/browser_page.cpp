@@ -7,7 +7,6 @@
 #include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QPointer>
 #include <QTimer>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineLoadingInfo>
@@ -98,8 +97,8 @@ QUrl BrowserPage::Navigate(const QString& address) {
 }
 
 void BrowserPage::forgetFrames() {
-    firstFrameReachable_ = false;
-    ++frameGeneration_;
+    frames_->reachable = false;
+    ++frames_->generation;
 }
 
 void BrowserPage::GoBack() {
@@ -134,7 +133,7 @@ void BrowserPage::setScriptBlockers(bool on) {
 
 bool BrowserPage::acceptNavigationRequest(const QUrl& url, NavigationType, bool isMainFrame) {
     bool cancel = false;
-    if (keepFramedPages_ && firstFrameReachable_ && !IsAboutBlank(url))
+    if (keepFramedPages_ && frames_->reachable && !IsAboutBlank(url))
         cancel = true;
     if (!cancel && filter_ && filter_(url, isMainFrame))
         cancel = true;
@@ -181,14 +180,15 @@ void BrowserPage::setBlockHeavyResources(bool on) {
 }
 
 void BrowserPage::probeFrames() {
-    QPointer<BrowserPage> self = this;
-    const quint64 generation = frameGeneration_;
+    const std::weak_ptr<FrameState> state = frames_;
+    const quint64 generation = frames_->generation;
     runJavaScript(QStringLiteral("(function(){try{return window.frames.length>0&&"
                                  "!!window.frames[0].document;}catch(e){return false;}})()"),
-                  QWebEngineScript::ApplicationWorld, [self, generation](const QVariant& v) {
+                  QWebEngineScript::ApplicationWorld, [state, generation](const QVariant& v) {
                       // A page that was left meanwhile says nothing about the current one.
-                      if (self && self->frameGeneration_ == generation)
-                          self->firstFrameReachable_ = v.toBool();
+                      const auto frames = state.lock();
+                      if (frames && frames->generation == generation)
+                          frames->reachable = v.toBool();
                   });
 }
 

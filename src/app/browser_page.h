@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class ResourceBlocker;
@@ -44,7 +45,7 @@ public:
     // navigation except to about:blank is cancelled.
     void setKeepFramedPages(bool on) { keepFramedPages_ = on; }
     // The loaded page has a first frame whose document is readable (probed after each load).
-    bool firstFrameReachable() const { return firstFrameReachable_; }
+    bool firstFrameReachable() const { return frames_->reachable; }
 
     // Refuses pictures, media, fonts and style sheets for this page alone.
     void setBlockHeavyResources(bool on);
@@ -125,8 +126,13 @@ private:
     bool refuseDownloads_ = false;
     ScriptCutter cutter_;
     bool keepFramedPages_ = false;
-    bool firstFrameReachable_ = false;
-    quint64 frameGeneration_ = 0;
+    // Shared with the probe's callback, which the engine may still call while the
+    // page is being destroyed, when this object is no longer a BrowserPage.
+    struct FrameState {
+        bool reachable = false;
+        quint64 generation = 0;
+    };
+    std::shared_ptr<FrameState> frames_ = std::make_shared<FrameState>();
     NavigationFilter filter_;
     ResourceBlocker* blocker_ = nullptr;
 };

@@ -110,7 +110,7 @@ int RunDownloadCommand(const QStringList& arguments) {
     for (const QString& url : parser.positionalArguments()) {
         QString name = SanitizeFileName(FileNameFromAddress(url, true));
         if (name.isEmpty())
-            name = QStringLiteral("download");
+            name = FallbackFileName;
         tasks.appendTask(url, name, QStringLiteral("pdf"), folder);
     }
     RunDownloadQueue(tasks, {methodValue, threadValue, policyValue, maxValue});

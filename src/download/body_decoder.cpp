@@ -39,9 +39,24 @@ bool BodyDecoder::feed(const char* data, qint64 length,
                        const std::function<bool(const char*, qint64)>& sink) {
     if (corrupt_)
         return false;
-    if (!initialised_ && length > 0 && !start(data, length)) {
-        corrupt_ = true;
-        return false;
+    QByteArray joined;
+    if (!initialised_ && length > 0) {
+        // Whether "deflate" comes raw shows only in its first two bytes, and a read
+        // may bring just one: it waits for the next.
+        if (encoding_ == "deflate" && early_.size() + length < 2) {
+            early_.append(data, length);
+            return true;
+        }
+        if (!early_.isEmpty()) {
+            joined = early_ + QByteArray(data, length);
+            early_.clear();
+            data = joined.constData();
+            length = joined.size();
+        }
+        if (!start(data, length)) {
+            corrupt_ = true;
+            return false;
+        }
     }
     zs_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
     zs_.avail_in = uInt(length);
@@ -57,13 +72,15 @@ bool BodyDecoder::feed(const char* data, qint64 length,
             zs_.next_out = reinterpret_cast<Bytef*>(out_.data());
             zs_.avail_out = uInt(out_.size());
             const int status = inflate(&zs_, Z_NO_FLUSH);
+            const qint64 produced = out_.size() - qint64(zs_.avail_out);
+            // What decoded before a fault goes out as well, so that how the reads
+            // were cut never changes which bytes were seen.
+            if (produced > 0 && !sink(out_.constData(), produced))
+                return false;
             if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
                 corrupt_ = true;
                 return false;
             }
-            const qint64 produced = out_.size() - qint64(zs_.avail_out);
-            if (produced > 0 && !sink(out_.constData(), produced))
-                return false;
             if (status == Z_STREAM_END) {
                 ended_ = true;
                 break;

@@ -33,6 +33,7 @@ private:
     z_stream zs_{};
     QByteArray encoding_;
     QByteArray out_;
+    QByteArray early_; // a first byte of "deflate" waiting for the second
     bool initialised_ = false;
     bool ended_ = false;
     bool corrupt_ = false;

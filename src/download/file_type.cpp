@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QFile>
 
+#include <algorithm>
 #include <initializer_list>
 #include <optional>
 
@@ -26,11 +27,11 @@ QByteArray Hex(const char* hex) {
 }
 
 // Head buffer: min(size, 10240) + 1 bytes; what lies past the end of the file is 0.
-QByteArray ReadHead(QFile& file) {
-    const qint64 n = std::min(file.size(), FileTypeHeadBytes);
-    QByteArray head = file.read(n);
-    head.resize(n + 1, '\0');
-    return head;
+QByteArray HeadBuffer(const QByteArray& head, qint64 size) {
+    const qint64 n = std::clamp<qint64>(size, 0, FileTypeHeadBytes);
+    QByteArray buffer = head.left(n);
+    buffer.resize(n + 1, '\0');
+    return buffer;
 }
 
 enum class Match { Yes, No, OutOfRange };
@@ -123,11 +124,9 @@ bool ContainsNoCase(const QByteArray& lowered, const char* needle) {
 }
 
 // ID3v1 tag: the last 128 bytes start with "TAG".
-bool HasId3v1Tag(QFile& file) {
-    const qint64 size = file.size();
-    if (size <= 128 || !file.seek(size - 128))
-        return false;
-    return file.read(3) == "TAG";
+bool HasId3v1Tag(const QByteArray& tail, qint64 size) {
+    return size > FileTypeTailBytes && tail.size() >= FileTypeTailBytes &&
+           tail.right(FileTypeTailBytes).startsWith("TAG");
 }
 
 bool LooksLikeHtml(const QByteArray& head) {
@@ -138,10 +137,8 @@ bool LooksLikeHtml(const QByteArray& head) {
     return html && part;
 }
 
-bool LooksLikeCaa(QFile& file) {
-    if (!file.seek(0))
-        return false;
-    const QByteArray text = file.readAll();
+// text: the whole (small) file.
+bool LooksLikeCaa(const QByteArray& text) {
     for (const char* key :
          {"A1=", "[TARGET]", "A2=", "B1=", "B2=", "C1=", "C2=", "D1=", "D2=", "DOCTYPE="}) {
         if (!text.contains(key))
@@ -152,23 +149,31 @@ bool LooksLikeCaa(QFile& file) {
 
 } // namespace
 
+QString FileTypeFromBytes(const QByteArray& head, const QByteArray& tail, qint64 size) {
+    const QByteArray buffer = HeadBuffer(head, size);
+    const std::optional<QString> bySignature = TypeFromSignature(buffer);
+    if (!bySignature)
+        return {};
+    if (!bySignature->isEmpty())
+        return *bySignature;
+    if (HasId3v1Tag(tail, size))
+        return QStringLiteral("mp3");
+    if (size / 1024 < 200 && LooksLikeHtml(buffer))
+        return QStringLiteral("htm");
+    // A file under 3 KB lies wholly inside the head.
+    if (size / 1024 < 3 && LooksLikeCaa(buffer.left(size)))
+        return QStringLiteral("caa");
+    return {};
+}
+
 QString 打开文件判断文件类型(const QString& path) {
     QFile file(path);
     if (!FileExists(path) || !file.open(QIODevice::ReadOnly))
         return {};
     const qint64 size = file.size();
-    const QByteArray head = ReadHead(file);
-
-    const std::optional<QString> bySignature = TypeFromSignature(head);
-    if (!bySignature)
-        return {};
-    if (!bySignature->isEmpty())
-        return *bySignature;
-    if (HasId3v1Tag(file))
-        return QStringLiteral("mp3");
-    if (size / 1024 < 200 && LooksLikeHtml(head))
-        return QStringLiteral("htm");
-    if (size / 1024 < 3 && LooksLikeCaa(file))
-        return QStringLiteral("caa");
-    return {};
+    const QByteArray head = file.read(std::min(size, FileTypeHeadBytes));
+    QByteArray tail;
+    if (size > FileTypeTailBytes && file.seek(size - FileTypeTailBytes))
+        tail = file.read(FileTypeTailBytes);
+    return FileTypeFromBytes(head, tail, size);
 }

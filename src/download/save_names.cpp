@@ -73,6 +73,13 @@ template <typename Measure> QString CutToBytes(const QString& text, int maxBytes
     return text.left(keep);
 }
 
+int Utf8Bytes(QStringView character) {
+    return int(character.toUtf8().size());
+}
+
+// Digits of a numbered suffix that are counted on; a longer number stays part of the name.
+constexpr qsizetype MaxCounterDigits = 18;
+
 bool IsControl(QChar c) {
     return c.unicode() < 0x20 || c.unicode() == 0x7F;
 }
@@ -100,7 +107,7 @@ QString SanitizeFileName(const QString& text) {
     Gb18030Counter gb;
     name = CutToBytes(name, MaxNameGbkBytes, [&](QStringView c) { return gb.bytesOf(c); });
     name = TrimSpaces(name);
-    name = CutToBytes(name, MaxNameUtf8Bytes, [](QStringView c) { return int(c.toUtf8().size()); });
+    name = CutToBytes(name, MaxNameUtf8Bytes, Utf8Bytes);
 
     // Trimming can uncover dots again (" .x"), and a leading dot would hide the file.
     for (;;) {
@@ -206,6 +213,10 @@ QString MimeToExtension(const QString& contentType) {
     return contentType;
 }
 
+QString CleanFileType(const QString& type) {
+    return SanitizeFileName(CutToBytes(SanitizeFileName(type), MaxTypeUtf8Bytes, Utf8Bytes));
+}
+
 SaveTarget 重命名保存路径(const QString& folder, const QString& name, const QString& type,
                           const QString& policy, const std::function<bool(const QString&)>& taken) {
     const auto isTaken = [&taken](const QString& path) {
@@ -214,27 +225,33 @@ SaveTarget 重命名保存路径(const QString& folder, const QString& name, con
     QString base = folder;
     if (!base.endsWith(u'/'))
         base += u'/';
-    const auto fileOf = [&type](const QString& stem) {
-        return type.isEmpty() ? stem : stem + u'.' + type;
+    const QString cleanType = CleanFileType(type);
+    const auto fileOf = [&cleanType](const QString& stem) {
+        return cleanType.isEmpty() ? stem : stem + u'.' + cleanType;
     };
-    const QString path = base + fileOf(name);
+    QString cleanName = SanitizeFileName(name);
+    if (cleanName.isEmpty())
+        cleanName = FallbackFileName;
+    const QString path = base + fileOf(cleanName);
     if (policy == DuplicateNamePolicies::Overwrite || !isTaken(path))
-        return {name, path};
+        return {cleanName, path};
 
-    QString stem = name;
+    QString stem = cleanName;
     qint64 counter = 0;
     const qsizetype open = stem.lastIndexOf(u'[');
     const qsizetype close = stem.lastIndexOf(u']');
     if (open >= 0 && close >= 0 && open < close) {
-        const QString inside = stem.mid(open + 1, close - open - 1);
-        bool ok = false;
-        const qint64 number = TrimSpaces(inside).toLongLong(&ok);
-        if (IsDigitsOnly(inside) && ok) {
-            counter = number;
+        const QString inside = TrimSpaces(stem.mid(open + 1, close - open - 1));
+        // Counting on from a number of 19 digits could run past the largest one.
+        if (IsDigitsOnly(inside) && inside.size() <= MaxCounterDigits) {
+            counter = inside.toLongLong();
             stem = stem.left(open);
         }
     }
-    stem.replace(u'[', u'『').replace(u']', u'』');
+    // The wide brackets take three bytes each where "[" and "]" took one.
+    stem = CutToBytes(stem.replace(u'[', u'『').replace(u']', u'』'), MaxNameUtf8Bytes, Utf8Bytes);
+    if (stem.isEmpty() && counter == 0)
+        stem = FallbackFileName;
 
     const auto numbered = [&stem](qint64 n) {
         return n == 0 ? stem : stem + u'[' + ZeroPadded(n, 3) + u']';

@@ -11,6 +11,10 @@ class Prompter;
 inline constexpr int MaxNameUtf8Bytes = 200;
 // The name is first cut to this many bytes of the Chinese code page (GB18030).
 inline constexpr int MaxNameGbkBytes = 500;
+// Longest type (extension) in UTF-8 bytes: name, numbered suffix and type fit in 255.
+inline constexpr int MaxTypeUtf8Bytes = 32;
+// The name of a file whose own name cleans to nothing.
+inline const QString FallbackFileName = QStringLiteral("download");
 
 // Cleans text into a file-name component: no separators or reserved characters,
 // no control characters, no leading or trailing dots or spaces, byte-capped.
@@ -25,6 +29,10 @@ QString EnsureFolder(const QString& path, Prompter& prompter);
 // File extension for a content type without parameters, or the input unchanged.
 QString MimeToExtension(const QString& contentType);
 
+// type as a file extension: cleaned like a name and cut to MaxTypeUtf8Bytes;
+// empty when nothing usable is left.
+QString CleanFileType(const QString& type);
+
 struct SaveTarget {
     QString name; // final name, without folder and type
     QString path; // full path
@@ -32,7 +40,10 @@ struct SaveTarget {
 
 // Same-name policy of a download: the policy text is "跳过", "覆盖" or "重命名".
 // Any policy but overwrite numbers the name as name[001], name[002], ... past
-// every path for which taken is true (by default: anything on disk).
+// every path for which taken is true (by default: anything on disk). Name and type
+// are cleaned first (SanitizeFileName, CleanFileType; a name that cleans to nothing
+// becomes FallbackFileName), so the file always lies directly in folder under a
+// name of at most 255 bytes.
 SaveTarget 重命名保存路径(const QString& folder, const QString& name, const QString& type,
                           const QString& policy,
                           const std::function<bool(const QString&)>& taken = {});

@@ -3,7 +3,6 @@
 #include "download/save_names.h"
 #include "settings/settings_keys.h"
 #include "tools/file_helpers.h"
-#include "tools/paths.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -26,8 +25,11 @@ struct SaveTargetChooser {
         ChosenTarget chosen;
         if (n.policy == DuplicateNamePolicies::Skip ||
             n.policy == DuplicateNamePolicies::Overwrite) {
-            chosen.name = n.name;
-            chosen.path = JoinFilePath(n.folder, n.name, n.type);
+            // Named as the rename policy would name it before any number is added.
+            const SaveTarget plain =
+                重命名保存路径(n.folder, n.name, n.type, DuplicateNamePolicies::Overwrite);
+            chosen.name = plain.name;
+            chosen.path = plain.path;
             if (heldByOther(chosen.path)) {
                 chosen.status = ChosenTarget::Busy;
                 return chosen;

@@ -25,7 +25,7 @@ constexpr int ProblemLimit = 5;
 // ".pdf" would be a hidden file).
 QString NameFromAddress(const QString& url) {
     const QString name = SanitizeFileName(FileNameFromAddress(QUrl(url).path(), true));
-    return name.isEmpty() ? QStringLiteral("download") : name;
+    return name.isEmpty() ? FallbackFileName : name;
 }
 
 // The program's proxy for the one-at-a-time method; none means the system's settings.
@@ -163,6 +163,7 @@ int DownloadScheduler::pickRow(bool oneAtATime, QString& target) {
         }
         tasks_.editTask(row, [&](DownloadTask& task) {
             task.name = name;
+            task.type = CleanFileType(task.type);
             task.folder = WithTrailingSlash(folder);
         });
         if (oneAtATime) {

@@ -13,10 +13,8 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLocale>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QTimeZone>
 
 #include <memory>
 
@@ -42,6 +40,20 @@ bool HasFinalHead(QNetworkReply* reply) {
 void Abort(QNetworkReply* reply) {
     if (!reply->isFinished() && reply->error() == QNetworkReply::NoError)
         reply->abort();
+}
+
+ResponseHead ReadHead(QNetworkReply* reply) {
+    RawResponseHead raw;
+    raw.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    raw.reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+    raw.contentLength = reply->rawHeader("Content-Length");
+    raw.contentEncoding = reply->rawHeader("Content-Encoding");
+    raw.etag = reply->rawHeader("ETag");
+    raw.lastModified = reply->rawHeader("Last-Modified");
+    raw.contentType = reply->rawHeader("Content-Type");
+    raw.retryAfter = reply->rawHeader("Retry-After");
+    raw.contentRange = reply->rawHeader("Content-Range");
+    return ParseResponseHead(raw, QDateTime::currentDateTimeUtc());
 }
 
 struct ReplyDeleter {
@@ -86,23 +98,6 @@ QString NetworkErrorText(QNetworkReply::NetworkError error) {
 bool IsDownloadAddress(const QUrl& url) {
     const QString scheme = url.scheme().toLower();
     return url.isValid() && !url.host().isEmpty() && (scheme == u"http" || scheme == u"https");
-}
-
-int ParseRetryAfter(const QByteArray& value, const QDateTime& now) {
-    const QByteArray text = value.trimmed();
-    if (text.isEmpty())
-        return -1;
-    bool ok = false;
-    const qint64 seconds = text.toLongLong(&ok);
-    if (ok)
-        return seconds >= 0 ? int(std::min<qint64>(seconds, 86400)) : -1;
-    // An HTTP date: "Sun, 06 Nov 1994 08:49:37 GMT".
-    QDateTime at = QLocale::c().toDateTime(QString::fromLatin1(text),
-                                           QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"));
-    at.setTimeZone(QTimeZone::utc());
-    if (!at.isValid())
-        return -1;
-    return int(std::clamp<qint64>(now.secsTo(at), 0, 86400));
 }
 
 QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTicket& ticket,
@@ -184,7 +179,7 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
                                     &QNetworkReply::finished);
         }
 
-        const Head head = ReadHead(reply.get());
+        const ResponseHead head = ReadHead(reply.get());
         out.httpStatus = head.status;
         out.finalUrl = reply->url();
         out.contentType = head.contentType;
@@ -205,30 +200,22 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
             break;
         }
 
-        bool alreadyComplete = false;
-        if (resumeFrom > 0 && head.status == 416) {
-            // Nothing left to send: the part is whole when it has the size the
-            // server names now and announced before, of the same version.
-            if (ConfirmsWholePart(head, *kept, part.size())) {
-                alreadyComplete = true;
-            } else if (startOver()) {
-                continue;
-            }
-        }
-        if (!alreadyComplete && (head.status < 200 || head.status >= 300)) {
+        const HeadDecision decision = DecideOnHead(head, resumeFrom, kept, part.size());
+        if (decision.verdict == HeadDecision::StaleRange && startOver())
+            continue;
+        if (decision.verdict == HeadDecision::StaleRange ||
+            decision.verdict == HeadDecision::HttpError) {
             out.result = TransferResult::HttpError;
             out.errorText = HttpErrorText(head);
             break;
         }
-        if (!alreadyComplete && head.encoded && !BodyDecoder::Supports(head.encoding)) {
+        if (decision.verdict == HeadDecision::UnknownEncoding) {
             out.result = TransferResult::HttpError;
             out.errorText = QStringLiteral("无法识别服务器使用的内容编码：") +
                             QString::fromLatin1(head.encoding);
             break;
         }
-        if (!alreadyComplete && head.status == 206 &&
-            (resumeFrom == 0 || !RangeContinues(head, resumeFrom, *kept))) {
-            // Bytes of another version or another place: never appended.
+        if (decision.verdict == HeadDecision::RangeMismatch) {
             Abort(reply.get());
             if (startOver())
                 continue;
@@ -236,11 +223,9 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
             out.errorText = QStringLiteral("服务器返回的部分内容与请求不符");
             break;
         }
-        const bool resuming = alreadyComplete || head.status == 206;
-        const qint64 total = alreadyComplete      ? kept->total
-                             : head.status == 206 ? head.rangeTotal
-                             : head.encoded       ? -1
-                                                  : head.contentLength;
+        const bool alreadyComplete = decision.verdict == HeadDecision::AlreadyComplete;
+        const bool resuming = decision.resuming;
+        const qint64 total = decision.total;
         out.total = total;
         out.resumedFrom = resuming ? resumeFrom : 0;
         ticket.total.store(total);
@@ -255,8 +240,8 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
             // A whole part's type is the one its body came with, not the error page's.
             const QString extension =
                 MimeToExtension(alreadyComplete ? kept->contentType : head.contentType);
-            if (!extension.isEmpty() && !extension.contains(u'/'))
-                out.type = extension;
+            if (!extension.contains(u'/') && !CleanFileType(extension).isEmpty())
+                out.type = CleanFileType(extension);
             SaveNaming naming = job.naming;
             naming.type = out.type;
             const ChosenTarget chosen = ChooseSaveTarget(*job.reservations, naming, job.owner);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "download/response_head.h"
 #include "download/transfer_types.h"
 
 #include <QNetworkReply>
@@ -44,5 +45,3 @@ bool IsDownloadAddress(const QUrl& url);
 
 // A short user-facing text for a network failure.
 QString NetworkErrorText(QNetworkReply::NetworkError error);
-// Seconds from a Retry-After value (seconds or an HTTP date), -1 when unusable.
-int ParseRetryAfter(const QByteArray& value, const QDateTime& now);

@@ -626,6 +626,46 @@ private slots:
         QVERIFY(colourAt(1, 0.25) != ProgressBarDelegate::BarColor); // finished: no bar
     }
 
+    // "删除文件 > 网页类型文件" through the window's own menu item: finished web pages
+    // (any case, xml too) lose their files; PDFs, waiting rows and strangers' files stay.
+    void deletingWebPageFilesTakesOnlyFinishedPages() {
+        ScriptedPrompter prompter;
+        fFileDownload w(*context_, &prompter);
+        w.setAttribute(Qt::WA_DeleteOnClose, false);
+        const struct {
+            const char* name;
+            const char* type;
+            TaskState state;
+            bool goes;
+        } rows[] = {
+            {"wp1", "HTML", TaskState::Done, true},    {"wp2", "xml", TaskState::Failed, true},
+            {"wp3", "htm", TaskState::Done, true},     {"wp4", "pdf", TaskState::Done, false},
+            {"wp5", "htm", TaskState::Waiting, false}, {"wp6", "xhtml", TaskState::Done, false},
+        };
+        for (const auto& r : rows) {
+            const QString name = QString::fromLatin1(r.name);
+            w.tasks.appendTask(QStringLiteral("http://h/") + name, name,
+                               QString::fromLatin1(r.type), folder());
+            const int row = w.tasks.count();
+            w.tasks.setState(row, r.state);
+            w.tasks.setCell(row, TaskListModel::SizeColumn, QStringLiteral("1"));
+            w.tasks.editTask(row, [](DownloadTask& t) { t.savedPath = t.filePath(); });
+            write(name + u'.' + QString::fromLatin1(r.type), "x");
+        }
+        write(QStringLiteral("wp1.pdf"), "someone else's"); // same stem, not this row's file
+        w.action(QStringLiteral("menu删除网页类型文件项"))->trigger();
+        for (int row = 1; row <= int(std::size(rows)); ++row) {
+            const auto& r = rows[row - 1];
+            const QString file =
+                folder() + QString::fromLatin1(r.name) + u'.' + QString::fromLatin1(r.type);
+            QVERIFY2(QFile::exists(file) != r.goes, r.name);
+            QCOMPARE(w.tasks.task(row).size.isEmpty(), r.goes);
+        }
+        QVERIFY(QFile::exists(folder() + QStringLiteral("wp1.pdf")));
+        QCOMPARE(w.tasks.count(), int(std::size(rows)));
+        w.tasks.clear();
+    }
+
     void urlReplaceDialog() {
         ScriptedPrompter prompter;
         TaskListModel tasks;

@@ -5,6 +5,8 @@
 #include <QImage>
 #include <QTemporaryDir>
 
+#include <limits>
+
 class TestFileType : public QObject {
     Q_OBJECT
 
@@ -112,6 +114,29 @@ private slots:
         QByteArray small(128, '\x55');
         small.replace(0, 3, "TAG");
         QCOMPARE(detect(small), QString());
+    }
+
+    // The decision from bytes in hand agrees with the one from the file, and bytes a
+    // short head lacks read as 0 instead of being read past its end.
+    void bytesInHandDecideAsTheFileDoes() {
+        QByteArray mp3(4000, '\x55');
+        mp3.replace(mp3.size() - 128, 3, "TAG");
+        QCOMPARE(FileTypeFromBytes(mp3.left(FileTypeHeadBytes), mp3.right(FileTypeTailBytes),
+                                   mp3.size()),
+                 detect(mp3));
+        // A tail shorter than a tag, or a file too small for one, has none.
+        QCOMPARE(FileTypeFromBytes(mp3.left(100), QByteArrayLiteral("TAG"), mp3.size()), QString());
+        QCOMPARE(FileTypeFromBytes(QByteArray(128, 'T'), QByteArray(128, 'T'), 128), QString());
+        // A size larger than the head: the missing bytes are zeros ("MZ" + 0 0 is an exe).
+        QCOMPARE(FileTypeFromBytes(QByteArrayLiteral("MZ"), {}, 4), QStringLiteral("exe"));
+        QCOMPARE(FileTypeFromBytes(QByteArrayLiteral("MZ"), {}, 3), QString());
+        // A head longer than the size counts only size bytes; odd sizes find nothing.
+        QCOMPARE(FileTypeFromBytes(QByteArrayLiteral("%PDF-1.4"), {}, 2), QString());
+        QCOMPARE(FileTypeFromBytes(QByteArrayLiteral("%PDF-1.4"), {}, -5), QString());
+        QCOMPARE(FileTypeFromBytes(QByteArrayLiteral("%PDF-1.4"), {},
+                                   std::numeric_limits<qint64>::max()),
+                 QStringLiteral("pdf"));
+        QCOMPARE(FileTypeFromBytes({}, {}, 0), QString());
     }
 
     void htmlNeedsBothMarkersAndASmallFile() {

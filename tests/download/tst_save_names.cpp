@@ -216,6 +216,81 @@ private slots:
         QCOMPARE(t.path, folder + QStringLiteral("/plain[001]"));
     }
 
+    // Names and types as a hostile page or server may make them: whatever comes in,
+    // the file lies directly in the folder under a usable name of at most 255 bytes.
+    void renamedPathsStayInTheFolderWhateverComesIn() {
+        QTemporaryDir dir;
+        const QString folder = QDir(dir.path()).absolutePath();
+        const auto check = [&](const QString& name, const QString& type, const QString& policy,
+                               const std::function<bool(const QString&)>& taken) {
+            const SaveTarget t = 重命名保存路径(folder, name, type, policy, taken);
+            const QFileInfo file(t.path);
+            const QString what =
+                name.left(40) + u'|' + type.left(40) + QStringLiteral(" -> ") + t.path;
+            QVERIFY2(file.absolutePath() == folder, qPrintable(what));
+            QVERIFY2(!file.fileName().startsWith(u'.') && !file.fileName().contains(u'\\'),
+                     qPrintable(what));
+            QVERIFY2(file.fileName().toUtf8().size() <= 255, qPrintable(what));
+            QVERIFY2(!t.name.isEmpty() && !t.name.contains(u'/'), qPrintable(what));
+            QVERIFY2(!taken || policy == DuplicateNamePolicies::Overwrite || !taken(t.path),
+                     qPrintable(what));
+        };
+        const auto all = [](const QString&) { return false; };
+        // Every plain candidate is taken: only numbered names are free.
+        const auto plainTaken = [](const QString& path) { return !path.contains(u'['); };
+        const QStringList names = {QStringLiteral("../../etc/passwd"),
+                                   QStringLiteral(".."),
+                                   QStringLiteral("."),
+                                   QString(),
+                                   QStringLiteral(" / "),
+                                   QString(200, u'['),
+                                   QString(200, u']'),
+                                   QStringLiteral("R[9223372036854775807]"),
+                                   QStringLiteral("R[99999999999999999]"),
+                                   QString(70, QChar(0x4E2D)) + QStringLiteral("[12]"),
+                                   QStringLiteral("[]"),
+                                   QStringLiteral("[5]")};
+        const QStringList types = {QStringLiteral("pdf"), QStringLiteral("../x"),
+                                   QStringLiteral("/"),   QString(300, u'e'),
+                                   QStringLiteral(".."),  QString()};
+        for (const QString& name : names) {
+            for (const QString& type : types) {
+                for (const QString& policy :
+                     {DuplicateNamePolicies::Rename, DuplicateNamePolicies::Skip,
+                      DuplicateNamePolicies::Overwrite}) {
+                    check(name, type, policy, all);
+                    check(name, type, policy, plainTaken);
+                }
+            }
+        }
+
+        // A name cleaning to nothing gets the fallback; a bad type is dropped or cut.
+        SaveTarget t = 重命名保存路径(folder, QStringLiteral(".."), QStringLiteral("pdf"),
+                                      DuplicateNamePolicies::Rename, all);
+        QCOMPARE(t.path, folder + u'/' + FallbackFileName + QStringLiteral(".pdf"));
+        t = 重命名保存路径(folder, QStringLiteral("a"), QStringLiteral("../.."),
+                           DuplicateNamePolicies::Rename, all);
+        QCOMPARE(t.path, folder + QStringLiteral("/a"));
+        t = 重命名保存路径(folder, QStringLiteral("a"), QString(300, u'e'),
+                           DuplicateNamePolicies::Rename, all);
+        QCOMPARE(t.path, folder + QStringLiteral("/a.") + QString(MaxTypeUtf8Bytes, u'e'));
+        // The largest number there is is not counted on (that would overflow).
+        const auto takenAsGiven = [&folder](const QString& name) {
+            return [path = folder + u'/' + name + QStringLiteral(".pdf")](const QString& p) {
+                return p == path;
+            };
+        };
+        t = 重命名保存路径(folder, QStringLiteral("R[9223372036854775807]"), QStringLiteral("pdf"),
+                           DuplicateNamePolicies::Rename,
+                           takenAsGiven(QStringLiteral("R[9223372036854775807]")));
+        QCOMPARE(t.name, QStringLiteral("R『9223372036854775807』"));
+        // Eighteen digits still count.
+        t = 重命名保存路径(folder, QStringLiteral("R[999999999999999998]"), QStringLiteral("pdf"),
+                           DuplicateNamePolicies::Rename,
+                           takenAsGiven(QStringLiteral("R[999999999999999998]")));
+        QCOMPARE(t.name, QStringLiteral("R[999999999999999999]"));
+    }
+
     void uniqueFilePathUsesFourDigitsAndStripsNumericSuffix() {
         QTemporaryDir dir;
         const QString f = dir.path() + u'/';

@@ -9,6 +9,8 @@
 #include "settings/settings_store.h"
 #include "settings/shared_options.h"
 #include "test_main.h"
+#include "tools/browser_cache.h"
+#include "tools/cache_folders.h"
 #include "tools/time_limits.h"
 #include "web_test.h"
 
@@ -25,6 +27,7 @@
 #include <QStatusBar>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWebEngineProfile>
 
 class TestSearchWindow : public QObject {
@@ -201,6 +204,212 @@ private slots:
                           QStringLiteral("pdf"), {});
         emit w.ListView1->doubleClicked(w.records.index(1, 0));
         QTRY_COMPARE(w.WebBrowser1->browser()->url().query(), QStringLiteral("from=list"));
+    }
+
+    // Every item of the window's menus is triggered and its effect seen; an item
+    // without a check here fails the test, so none can sit in a menu doing nothing.
+    void everyMenuItemActs() {
+        TimeLimits::SetScale(0.05);
+        QTemporaryDir homes; // the cache clearing reaches no real home folder
+        SetHomesRoot(homes.path());
+        ScriptedPrompter prompter;
+        QWidget start;
+        start.setObjectName(QStringLiteral("fCover"));
+        fWebSearch w(*context_, &start, &prompter);
+        w.setAttribute(Qt::WA_DeleteOnClose, false);
+        w.chooseFolder = [this] { options_.FolderChooserCancelled = false; };
+        w.show();
+        BrowserPage* page = w.WebBrowser1->browser();
+        const QUrl home(server_.url(QStringLiteral("/home.html")));
+        QTRY_COMPARE_WITH_TIMEOUT(page->url(), home, 15000);
+
+        // Records whose landing pages offer no PDF: each one analysed fails at once.
+        for (const char* title : {"Alpha", "Bravo", "Charlie", "Delta"}) {
+            const QString path =
+                QStringLiteral("/www.sciencedirect.com/menu/") + QString::fromLatin1(title);
+            server_.page(path, "<html><body>no pdf here</body></html>");
+            w.records.加入LV1(QString::fromLatin1(title), server_.url(path), QStringLiteral("pdf"),
+                              QString());
+        }
+        w.records.setStatus(2, QStringLiteral("失败"));
+        w.records.setStatus(3, QStringLiteral("成功"));
+        w.records.setStatus(4, QStringLiteral("成功"));
+        const auto analysed = [this] {
+            QStringList titles;
+            for (const QString& line : std::as_const(server_.log)) {
+                const qsizetype at = line.indexOf(QStringLiteral("/menu/"));
+                if (at >= 0)
+                    titles << line.mid(at + 6);
+            }
+            titles.sort();
+            server_.log.clear();
+            return titles;
+        };
+        const auto runAnalysis = [&](QAction* item) {
+            server_.log.clear();
+            item->trigger();
+            QVERIFY(w.analysis()->running());
+            QTRY_VERIFY_WITH_TIMEOUT(!w.analysis()->running(), 15000);
+        };
+        const auto titles = [&w] {
+            QStringList list;
+            for (int row = 1; row <= w.records.count(); ++row)
+                list << w.records.record(row).title;
+            return list;
+        };
+        // The name of the modal dialog the item opens (closed again at once).
+        const auto modal = [](QAction* item) {
+            const auto shown = std::make_shared<QString>();
+            QTimer::singleShot(0, [shown] {
+                if (QWidget* dialog = QApplication::activeModalWidget()) {
+                    *shown = dialog->objectName();
+                    dialog->close();
+                }
+            });
+            item->trigger(); // returns when the dialog is closed
+            return *shown;
+        };
+
+        const QList<QPair<QString, std::function<void(QAction*)>>> checks = {
+            {QStringLiteral("menu分析未分析项"),
+             [&](QAction* item) {
+                 runAnalysis(item);
+                 QCOMPARE(analysed(), QStringList{QStringLiteral("Alpha")});
+             }},
+            {QStringLiteral("menu分析失败项"),
+             [&](QAction* item) {
+                 runAnalysis(item);
+                 QCOMPARE(analysed(),
+                          (QStringList{QStringLiteral("Alpha"), QStringLiteral("Bravo")}));
+             }},
+            {QStringLiteral("menu分析选中项"),
+             [&](QAction* item) {
+                 w.ListView1->selectRow(3);
+                 runAnalysis(item);
+                 QCOMPARE(analysed(), QStringList{QStringLiteral("Delta")});
+             }},
+            {QStringLiteral("menu分析全部"),
+             [&](QAction* item) {
+                 runAnalysis(item);
+                 QCOMPARE(analysed().size(), 4);
+                 for (int row = 1; row <= 4; ++row)
+                     QCOMPARE(w.records.record(row).status, QStringLiteral("失败"));
+             }},
+            {QStringLiteral("menu清除选中项"),
+             [&](QAction* item) {
+                 w.ListView1->selectRow(0);
+                 item->trigger();
+                 QCOMPARE(titles(), (QStringList{QStringLiteral("Bravo"), QStringLiteral("Charlie"),
+                                                 QStringLiteral("Delta")}));
+             }},
+            {QStringLiteral("menu清除分析成功项"),
+             [&](QAction* item) {
+                 w.records.setStatus(1, QStringLiteral("成功"));
+                 item->trigger();
+                 QCOMPARE(titles(),
+                          (QStringList{QStringLiteral("Charlie"), QStringLiteral("Delta")}));
+             }},
+            {QStringLiteral("menu清除标题含指定字符项"),
+             [&](QAction* item) {
+                 prompter.queue(QStringLiteral("ARL"));
+                 item->trigger();
+                 QCOMPARE(titles(), QStringList{QStringLiteral("Delta")});
+             }},
+            {QStringLiteral("menu清除标题不含指定字符项"),
+             [&](QAction* item) {
+                 w.records.加入LV1(QStringLiteral("Echo"), QStringLiteral("http://l/echo"),
+                                   QStringLiteral("pdf"), QString());
+                 prompter.queue(QStringLiteral("elt"));
+                 item->trigger();
+                 QCOMPARE(titles(), QStringList{QStringLiteral("Delta")});
+             }},
+            {QStringLiteral("menu清空全部"),
+             [&](QAction* item) {
+                 prompter.queue(true);
+                 item->trigger();
+                 QCOMPARE(prompter.shown.last().text,
+                          QStringLiteral("您确定要清空辛辛苦苦搜索的列表数据吗？"));
+                 QCOMPARE(w.records.count(), 0);
+             }},
+            {QStringLiteral("menu打开指定网址..."),
+             [&](QAction* item) {
+                 prompter.queue(server_.url(QStringLiteral("/a.html")));
+                 item->trigger();
+                 QCOMPARE(prompter.shown.last().text, QStringLiteral("请输入需要打开的网址："));
+                 QTRY_VERIFY(page->url().path().endsWith(QStringLiteral("/a.html")) &&
+                             !page->Busy());
+             }},
+            {QStringLiteral("menu打开EI首页"),
+             [&](QAction* item) {
+                 item->trigger();
+                 QTRY_VERIFY(page->url() == home && !page->Busy());
+             }},
+            {QStringLiteral("menu后退"),
+             [&](QAction* item) {
+                 item->trigger();
+                 QTRY_VERIFY(page->url().path().endsWith(QStringLiteral("/a.html")) &&
+                             !page->Busy());
+             }},
+            {QStringLiteral("menu前进"),
+             [&](QAction* item) {
+                 item->trigger();
+                 QTRY_VERIFY(page->url() == home && !page->Busy());
+             }},
+            {QStringLiteral("menu设置"),
+             [&](QAction* item) { QCOMPARE(modal(item), QStringLiteral("fOption")); }},
+            {QStringLiteral("menu打开下载窗口"),
+             [&](QAction* item) {
+                 delete fFileDownload::Find(); // the one the analysis runs showed
+                 QVERIFY(!fFileDownload::Find());
+                 item->trigger();
+                 QPointer<fFileDownload> downloads = fFileDownload::Find();
+                 QVERIFY(downloads && downloads->isVisible());
+                 delete downloads.data();
+             }},
+            {QStringLiteral("menu查看IE浏览器缓存"),
+             [&](QAction* item) { QCOMPARE(modal(item), QStringLiteral("fIEcache")); }},
+            {QStringLiteral("menu清空IE浏览器缓存"),
+             [&](QAction* item) {
+                 QVERIFY(w.Combo1->count() > 0);
+                 item->trigger();
+                 // The clearing runs on: its closing message comes some time later.
+                 QTRY_VERIFY_WITH_TIMEOUT(!prompter.messages().isEmpty() &&
+                                              prompter.messages().last() == CacheTexts::Finished,
+                                          10000);
+                 QCOMPARE(w.Combo1->count(), 0); // the visited addresses went with it
+             }},
+            {QStringLiteral("menu关于"),
+             [&](QAction* item) { QCOMPARE(modal(item), QStringLiteral("frmAbout")); }},
+            {QStringLiteral("menu关闭本窗口"),
+             [&](QAction* item) {
+                 start.hide();
+                 item->trigger();
+                 QVERIFY(!w.isVisible());
+                 QVERIFY(w.flags.StopAddAll());
+                 QVERIFY(start.isVisible());
+             }},
+        };
+
+        QStringList items;
+        for (QAction* a : w.findChildren<QAction*>()) {
+            if (a->objectName().startsWith(QStringLiteral("menu")) && !a->menu() &&
+                !a->isSeparator())
+                items << a->objectName();
+        }
+        QStringList checked;
+        for (const auto& [name, check] : checks)
+            checked << name;
+        items.sort();
+        checked.sort();
+        QCOMPARE(items, checked);
+        for (const auto& [name, check] : checks) {
+            QAction* item = w.findChild<QAction*>(name);
+            QVERIFY2(item && item->isEnabled(), qPrintable(name));
+            check(item);
+            if (QTest::currentTestFailed())
+                QFAIL(qPrintable(QStringLiteral("menu item ") + name));
+        }
+        SetHomesRoot(QString::fromLatin1(SystemHomesRoot));
     }
 
     void theToolsMenuOpensTheDownloadWindow() {
