@@ -97,8 +97,16 @@ QString StripDots(QString text) {
 QString SanitizeFileName(const QString& text) {
     QString name;
     name.reserve(text.size());
-    for (QChar c : text) {
-        if (QStringView(u"\\/:*?<>|\"").contains(c) || IsControl(c))
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            name.append(c);
+            name.append(text.at(++i));
+            continue;
+        }
+        // A lone surrogate (a script's string can hold one) has no spelling on disk:
+        // the system would get other bytes than the ones counted here.
+        if (c.isSurrogate() || QStringView(u"\\/:*?<>|\"").contains(c) || IsControl(c))
             continue;
         name.append(c);
     }

@@ -56,6 +56,20 @@ private slots:
         QVERIFY(!m.isEmpty());
         QVERIFY(!m.back().isHighSurrogate());
         QCOMPARE(QString::fromUtf8(m.toUtf8()), m);
+
+        // Lone surrogates (a page script's string can hold them) are dropped: counted
+        // as one byte each, they reached the disk as three and a 200-byte name was
+        // too long for any folder.
+        QString lone = QStringLiteral("x");
+        for (int i = 0; i < 150; ++i)
+            lone += QChar(0xDEDE);
+        lone += QStringLiteral("y😀");
+        QCOMPARE(SanitizeFileName(lone), QStringLiteral("xy😀"));
+        QTemporaryDir dir;
+        ScriptedPrompter prompter;
+        lone = QString(60, u'z') + QString(140, QChar(0xDBDB));
+        QCOMPARE(EnsureFolder(dir.path() + u'/' + lone, prompter),
+                 dir.path() + u'/' + QString(60, u'z'));
     }
 
     void sanitizedHostileTitlesStayInsideTheirFolder_data() {
