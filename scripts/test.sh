@@ -20,6 +20,8 @@ if [ "${1:-}" = "--sanitize" ]; then
 fi
 
 bash scripts/install-deps.sh
+# A rebuild on the same machine reuses what an earlier one compiled.
+command -v ccache >/dev/null && extra+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug "${extra[@]}"
 cmake --build "$build" -j2
 cd "$build"
