@@ -247,31 +247,31 @@ def figures(n):
     return "".join(f'<p><img src="/assets/figure{k}.png?doc={n}" width="420" alt="Figure {k}"></p>'
                    for k in range(1, 4))
 
-def landing_page(n, spec):
+def landing_page(n, entry):
     title = escape(TITLES[n - 1])
     head = f'<meta charset="utf-8"><title>{title}</title>{ASSETS_HEAD}'
-    if spec.get("meta"):
-        head += f'<meta name="citation_pdf_url" content="{spec["pdf"]}">'
+    if entry.get("meta"):
+        head += f'<meta name="citation_pdf_url" content="{entry["pdf"]}">'
     body = (f'<div class="masthead">Demo Publisher</div><h1>{title}</h1>'
             f'<p class="abstract">Abstract of demo paper {n}. ' + "Lorem ipsum dolor sit amet. " * 20 + "</p>")
-    body += f'<p class="tools">{spec["a"](spec.get("href", spec["pdf"]))}</p>'
-    if spec.get("stall"):
+    body += f'<p class="tools">{entry["a"](entry.get("href", entry["pdf"]))}</p>'
+    if entry.get("stall"):
         # The server sends the page up to here, then nothing more.
         body += "<!--stall-->"
     body += figures(n) + "<p>References ...</p>"
     return f"<!DOCTYPE html><html><head>{head}</head><body>{body}</body></html>\n"
 
-def frame_page(n, spec):
+def frame_page(n, entry):
     title = escape(TITLES[n - 1])
-    base = spec["link"].rsplit("/", 1)[0]
+    base = entry["link"].rsplit("/", 1)[0]
     write(base.lstrip("/") + f"/X{n:04d}-nav.html",
           '<html><body><a href="/abstract.html" target="_top">Home</a></body></html>\n')
     write(base.lstrip("/") + f"/X{n:04d}-body.html",
-          f"<html><body><h1>{title}</h1><a href=\"{spec['pdf']}\">PDF</a>"
+          f"<html><body><h1>{title}</h1><a href=\"{entry['pdf']}\">PDF</a>"
           "<script>setTimeout(function () { top.location.href = '/nowhere.html'; }, 50);</script>"
           "</body></html>\n")
     return (f'<!DOCTYPE html><html><head><meta charset="utf-8"><title>{title}</title>'
-            f'<meta name="citation_pdf_url" content="{spec["pdf"]}"></head>'
+            f'<meta name="citation_pdf_url" content="{entry["pdf"]}"></head>'
             f'<frameset rows="60,*"><frame src="{base}/X{n:04d}-nav.html">'
             f'<frame src="{base}/X{n:04d}-body.html"></frameset></html>\n')
 
@@ -312,20 +312,20 @@ def assets():
 
 def publisher_pages():
     routes = []
-    for n, spec in LANDINGS.items():
-        page = spec.get("page", spec["link"])
-        if spec.get("frames"):
-            write(page.lstrip("/"), frame_page(n, spec))
+    for n, entry in LANDINGS.items():
+        page = entry.get("page", entry["link"])
+        if entry.get("frames"):
+            write(page.lstrip("/"), frame_page(n, entry))
         else:
-            write(page.lstrip("/"), landing_page(n, spec))
-        if spec.get("refresh"):
-            write(spec["link"].lstrip("/"),
-                  f'<html><head><meta http-equiv="refresh" content="0; url={spec["refresh"]}"></head>'
+            write(page.lstrip("/"), landing_page(n, entry))
+        if entry.get("refresh"):
+            write(entry["link"].lstrip("/"),
+                  f'<html><head><meta http-equiv="refresh" content="0; url={entry["refresh"]}"></head>'
                   f"<body>Redirecting to the publisher...</body></html>\n")
-        if spec.get("stall"):
-            routes.append(f"stall {spec['link']} {page}")
-        if spec["pdf"]:
-            write_pdf(spec["pdf"].lstrip("/"), f"Demo paper {n}")
+        if entry.get("stall"):
+            routes.append(f"stall {entry['link']} {page}")
+        if entry["pdf"]:
+            write_pdf(entry["pdf"].lstrip("/"), f"Demo paper {n}")
     # Record 19: two hops before the publisher's page.
     routes.append("redirect 302 /linkinghub.elsevier.com/retrieve/pii/S0019 /doi.org/10.1016/S0019")
     routes.append("redirect 301 /doi.org/10.1016/S0019 /www.sciencedirect.com/science/article/pii/S0019.html")
