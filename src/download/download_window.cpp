@@ -14,6 +14,8 @@
 #include "settings/options_dialog.h"
 #include "settings/settings_store.h"
 #include "settings/shared_options.h"
+#include "storage/list_store.h"
+#include "storage/store_status.h"
 #include "tools/about_box.h"
 #include "tools/cache_viewer_window.h"
 #include "tools/file_helpers.h"
@@ -111,6 +113,8 @@ fFileDownload* fFileDownload::Show(AppContext& context) {
 
 fFileDownload::fFileDownload(AppContext& context, Prompter* prompter)
     : prompter_(prompter, this)
+    , ownTasks_(context.lists ? nullptr : std::make_unique<TaskListModel>())
+    , tasks(context.lists ? context.lists->tasks() : *ownTasks_)
     , session(new DownloadSession(context.profile, this))
     , scheduler(new DownloadScheduler(tasks, context.options, *session, *prompter_, this))
     , activity(scheduler->activity)
@@ -296,6 +300,7 @@ void fFileDownload::buildList() {
     Panel[1]->installEventFilter(this);
     Panel[1]->setCursor(Qt::PointingHandCursor);
     setStatusBar(StatusBar1);
+    ShowListStoreProblems(StatusBar1, context_.lists);
 
     connect(&tasks, &TaskListModel::countChanged, this, &fFileDownload::showCount);
     connect(ListView3->horizontalHeader(), &QHeaderView::sectionClicked, this,
@@ -487,7 +492,6 @@ void fFileDownload::buildMenus() {
 void fFileDownload::load() {
     setWindowTitle(WindowCaption(QStringLiteral("文件下载")));
     FitDropDownWidth(Combo4);
-    tasks.clear();
     SharedOptions& o = context_.options;
     o.loadForDownloadWindow(context_.store);
     ShowMethod(o.DownloadMethod);
@@ -511,6 +515,7 @@ void fFileDownload::load() {
     scheduler->markFinishedNow();
     scheduler->startSupervisor();
     ShowTaskCounts();
+    showCount();
 }
 
 QString fFileDownload::SelectedPolicy() const {

@@ -99,28 +99,38 @@ int RenameWithoutReplacing(const QByteArray& from, const QByteArray& to) {
 } // namespace
 
 CommitResult CommitPartFile(const QString& partPath, const QString& target,
-                            const SaveNaming& naming, NameReservations& reservations,
-                            qint64 owner) {
+                            const SaveNaming& naming, NameReservations& reservations, qint64 owner,
+                            const std::function<void(const QString&)>& beforeCommit) {
     CommitResult commit;
     commit.path = target;
     commit.name = naming.name;
     const QByteArray from = QFile::encodeName(partPath);
+    const auto tell = [&beforeCommit](const QString& path) {
+        if (beforeCommit)
+            beforeCommit(path);
+    };
     if (naming.policy == DuplicateNamePolicies::Overwrite) {
         if (IsReadOnlyFile(target)) {
             commit.result = TransferResult::CannotReplace;
             commit.errorText = QStringLiteral("文件是只读的");
             return commit;
         }
+        tell(target);
         if (::rename(from.constData(), QFile::encodeName(target).constData()) != 0) {
             commit.result = TransferResult::CannotReplace;
             commit.errorText = QString::fromLocal8Bit(std::strerror(errno));
+            tell({});
         }
         return commit;
     }
     SaveNaming current = naming;
     for (int tries = 0; tries < 1000; ++tries) {
+        tell(commit.path);
         if (RenameWithoutReplacing(from, QFile::encodeName(commit.path)) == 0)
             return commit;
+        const int failure = errno;
+        tell({});
+        errno = failure;
         if (errno != EEXIST) {
             commit.result = TransferResult::CannotReplace;
             commit.errorText = QString::fromLocal8Bit(std::strerror(errno));

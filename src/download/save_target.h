@@ -54,5 +54,7 @@ struct CommitResult {
     QString name;
     QString errorText;
 };
+// beforeCommit, when given, hears of each name just before it is tried (see TransferJob).
 CommitResult CommitPartFile(const QString& partPath, const QString& target,
-                            const SaveNaming& naming, NameReservations& reservations, qint64 owner);
+                            const SaveNaming& naming, NameReservations& reservations, qint64 owner,
+                            const std::function<void(const QString&)>& beforeCommit = {});

@@ -58,6 +58,13 @@ DownloadScheduler::DownloadScheduler(TaskListModel& tasks, SharedOptions& option
     connect(&supervisor_, &QTimer::timeout, this, &DownloadScheduler::supervise);
     connect(&progress_, &QTimer::timeout, this, &DownloadScheduler::refreshProgress);
     connect(pool_, &TransferPool::finished, this, &DownloadScheduler::onFinished);
+    // Hosts that asked for a pause in an earlier run still get it.
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int row = 1; row <= tasks_.count(); ++row) {
+        const DownloadTask& t = tasks_.task(row);
+        if (t.state == TaskState::Waiting && t.notBefore.isValid() && t.notBefore > now)
+            hostWaits_.holdUntil(HostWaits::HostOf(QUrl(t.url)), t.notBefore);
+    }
 }
 
 DownloadScheduler::~DownloadScheduler() {
@@ -136,8 +143,15 @@ int DownloadScheduler::pickRow(bool oneAtATime, QString& target) {
     const QDateTime now = QDateTime::currentDateTime();
     for (int row = 1; row <= tasks_.count(); ++row) {
         const DownloadTask& t = tasks_.task(row);
-        if (t.state != TaskState::Waiting || running_.contains(t.id) ||
-            (t.notBefore.isValid() && t.notBefore > now))
+        if (t.state != TaskState::Waiting || running_.contains(t.id))
+            continue;
+        // A host that asked for a pause is passed over; other hosts' tasks go ahead.
+        const QString host = HostWaits::HostOf(QUrl(t.url));
+        if (t.notBefore.isValid() && t.notBefore > now) {
+            hostWaits_.holdUntil(host, t.notBefore);
+            continue;
+        }
+        if (hostWaits_.waiting(host, now))
             continue;
         QString name = SanitizeFileName(t.name);
         if (name.isEmpty())
@@ -241,6 +255,8 @@ void DownloadScheduler::startTransfer(int row, bool oneAtATime, const QString& t
     const bool alone = oneAtATime || settings.threads <= 1;
     job.networkBuffer = alone ? SingleTransferReadBuffer : TransferReadBuffer;
     job.reservations = reservations_;
+    if (TaskListObserver* observer = tasks_.observer())
+        job.beforeCommit = observer->fileCommitRecorder(t.id);
     if (oneAtATime) {
         job.referer = (t.referer.isEmpty() ? SiteRoot(t.url) : t.referer).toUtf8();
         job.proxy = ProgramProxy(options_);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "download/download_activity.h"
+#include "download/host_waits.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -114,6 +115,8 @@ private:
     void startTransfer(int row, bool oneAtATime, const QString& target);
     void onFinished(const std::shared_ptr<TransferTicket>& ticket);
     void applyOutcome(int row, const Running& run, const TransferOutcome& outcome);
+    // A 429 or 503: the task waits for its host and is tried again.
+    void waitForHost(int row, const Running& run, const TransferOutcome& outcome);
     void markExisting(int row, const QString& path);
     void refreshProgress();
     int activeTransfers() const;
@@ -132,6 +135,7 @@ private:
     QTimer supervisor_;
     QTimer progress_;
     QHash<qint64, Running> running_; // by task id
+    HostWaits hostWaits_;
     QDateTime lastFinish_;
     bool inTick_ = false;
 };

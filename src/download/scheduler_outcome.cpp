@@ -103,7 +103,29 @@ void DownloadScheduler::onFinished(const std::shared_ptr<TransferTicket>& ticket
     updateActivity();
 }
 
+void DownloadScheduler::waitForHost(int row, const Running& run, const TransferOutcome& o) {
+    // The host that answered, which a redirect may have made another than the task's.
+    const QUrl answered = o.finalUrl.isValid() ? o.finalUrl : run.ticket->job.url;
+    const QDateTime until = hostWaits_.busy(HostWaits::HostOf(answered), o.retryAfterSeconds,
+                                            QDateTime::currentDateTime());
+    tasks_.editTask(row, [&](DownloadTask& t) {
+        t.state = TaskState::Waiting;
+        t.result = TaskResult::None;
+        t.error = o.errorText;
+        t.notBefore = until;
+        t.size.clear();
+        t.received.clear();
+        t.percent = RetryLaterText(until);
+    });
+    if (run.oneAtATime && hooks.panel3)
+        hooks.panel3(TransferStateText(11, o.httpStatus, o.errorText));
+}
+
 void DownloadScheduler::applyOutcome(int row, const Running& run, const TransferOutcome& o) {
+    if (o.result == TransferResult::HttpError && HostWaits::IsBusyAnswer(o.httpStatus)) {
+        waitForHost(row, run, o);
+        return;
+    }
     const auto show3 = [&](const QString& text) {
         if (run.oneAtATime && hooks.panel3)
             hooks.panel3(text);
@@ -136,6 +158,8 @@ void DownloadScheduler::applyOutcome(int row, const Running& run, const Transfer
 
     switch (o.result) {
     case TransferResult::Saved: {
+        hostWaits_.answered(
+            HostWaits::HostOf(o.finalUrl.isValid() ? o.finalUrl : run.ticket->job.url));
         const QString saved = o.savedPath;
         if (run.ticket->job.naming.policy == DuplicateNamePolicies::Overwrite) {
             // The file replaced was another row's: it no longer is, so that row's
@@ -201,6 +225,13 @@ void DownloadScheduler::applyOutcome(int row, const Running& run, const Transfer
     }
     case TransferResult::Cancelled:
         fail(QStringLiteral("下载取消"), TaskResult::Cancelled);
+        return;
+    case TransferResult::TruncatedPdf:
+        tasks_.editTask(row, [&](DownloadTask& t) {
+            t.size = o.total >= 0 ? QString::number(o.total) : QString();
+            t.received = QString::number(o.bytes);
+        });
+        fail(QStringLiteral("PDF不完整"), TaskResult::Failed);
         return;
     default:
         fail({}, TaskResult::Failed);

@@ -1,5 +1,6 @@
 #include "download/task_list.h"
 
+#include "download/task_list_changes.h"
 #include "tools/file_helpers.h"
 #include "tools/list_rows.h"
 #include "tools/paths.h"
@@ -132,18 +133,34 @@ bool TaskListModel::appendTask(const QString& url, const QString& name, const QS
     tasks_.append(std::move(task));
     index_.insert(url, row);
     endInsertRows();
+    if (observer_)
+        observer_->tasksAdded({tasks_.last()});
     emit countChanged(count());
     return true;
+}
+
+void TaskListModel::loadTasks(QList<DownloadTask> tasks) {
+    beginResetModel();
+    tasks_ = std::move(tasks);
+    rebuildIndex();
+    endResetModel();
+    emit countChanged(count());
 }
 
 void TaskListModel::emitRowChanged(int row0) {
     emit dataChanged(index(row0, 0), index(row0, ColumnCount - 1));
 }
 
+void TaskListModel::notifyChanged(int row0) {
+    if (observer_)
+        observer_->tasksChanged({tasks_.at(row0)});
+}
+
 void TaskListModel::setState(int row, TaskState state) {
     if (row < 1 || row > count())
         return;
     tasks_[row - 1].state = state;
+    notifyChanged(row - 1);
     emitRowChanged(row - 1);
 }
 
@@ -176,6 +193,7 @@ void TaskListModel::setCell(int row, Column column, const QString& text) {
     default:
         return;
     }
+    notifyChanged(row - 1);
     const QModelIndex cell = index(row - 1, column);
     emit dataChanged(cell, cell);
 }
@@ -187,6 +205,7 @@ void TaskListModel::clearProgress(int row) {
     t.size.clear();
     t.received.clear();
     t.percent.clear();
+    notifyChanged(row - 1);
     emitRowChanged(row - 1);
 }
 
@@ -200,6 +219,8 @@ void TaskListModel::setProgress(int row, const QString& size, const QString& rec
     t.size = size;
     t.received = received;
     t.percent = percent;
+    if (observer_)
+        observer_->progressChanged(t);
     emit dataChanged(index(row - 1, SizeColumn), index(row - 1, PercentColumn));
 }
 
@@ -212,24 +233,35 @@ void TaskListModel::editTask(int row, const std::function<void(DownloadTask&)>& 
     edit(t);
     t.url = url; // the keys stay
     t.id = id;
+    notifyChanged(row - 1);
     emitRowChanged(row - 1);
 }
 
 void TaskListModel::editRows(const std::function<void(QList<DownloadTask>&)>& edit) {
+    // Shared until the edit writes: only then are the rows copied.
+    const QList<DownloadTask> before = observer_ ? tasks_ : QList<DownloadTask>();
     beginResetModel();
     edit(tasks_);
     rebuildIndex();
     endResetModel();
+    if (observer_)
+        ReportTaskListChanges(*observer_, before, tasks_);
 }
 
 void TaskListModel::removeTaskRows(QList<int> rows) {
     rows = ValidRows(std::move(rows), count());
     if (rows.isEmpty())
         return;
+    QList<qint64> ids;
+    ids.reserve(rows.size());
+    for (int row : std::as_const(rows))
+        ids.append(tasks_.at(row - 1).id);
     beginResetModel();
     RemoveRows(tasks_, rows);
     rebuildIndex();
     endResetModel();
+    if (observer_)
+        observer_->tasksRemoved(ids);
     emit countChanged(count());
 }
 
@@ -239,6 +271,8 @@ void TaskListModel::clear() {
     index_.clear();
     idIndex_.clear();
     endResetModel();
+    if (observer_)
+        observer_->allTasksRemoved();
     emit countChanged(0);
 }
 
@@ -295,6 +329,8 @@ void TaskListModel::reorder(const QList<int>& order) {
     tasks_ = std::move(sorted);
     rebuildIndex();
     emit layoutChanged();
+    if (observer_)
+        observer_->orderChanged(TaskIds(tasks_));
 }
 
 void TaskListModel::rebuildIndex() {
@@ -361,59 +397,6 @@ QVariant TaskListModel::headerData(int section, Qt::Orientation orientation, int
                                                  : QVariant();
 }
 
-int TaskListModel::统计未下载项数目() const {
-    int n = 0;
-    for (const DownloadTask& t : tasks_) {
-        if (t.size.isEmpty() && t.received.isEmpty() && t.percent.isEmpty())
-            ++n;
-    }
-    return n;
-}
-
-bool TaskListModel::检测是否下载列表完毕() const {
-    for (const DownloadTask& t : tasks_) {
-        if (t.state == TaskState::Waiting || t.state == TaskState::Downloading)
-            return false;
-    }
-    return true;
-}
-
-int TaskListModel::CountProblemTasks() const {
-    int n = 0;
-    for (const DownloadTask& t : tasks_) {
-        if (t.state == TaskState::Failed || t.hasWebPageType())
-            ++n;
-    }
-    return n;
-}
-
-QString TaskListModel::TaskCountsText() const {
-    return CountsText(count(), Summarize());
-}
-
-TaskListModel::Summary TaskListModel::Summarize() const {
-    Summary s;
-    for (const DownloadTask& t : tasks_) {
-        const int state = int(t.state);
-        if (state >= 1 && state <= 4)
-            ++s.perState[state];
-        if (t.size.isEmpty() && t.received.isEmpty() && t.percent.isEmpty())
-            ++s.notDownloaded;
-        if (t.state == TaskState::Failed || t.hasWebPageType())
-            ++s.problems;
-    }
-    return s;
-}
-
-QString TaskListModel::CountsText(int total, const Summary& s) {
-    return QStringLiteral("总数:%1 正在下载:%2 等待:%3 已完成:%4 失败:%5")
-        .arg(total)
-        .arg(s.perState[2])
-        .arg(s.perState[1])
-        .arg(s.perState[3])
-        .arg(s.perState[4]);
-}
-
 void TaskListModel::requeue(DownloadTask& t, bool xmlIsWebPage) {
     // Only the file this task wrote goes; a same-named file of another row or of
     // the user stays. A kept part file stays too: the next attempt continues it.
@@ -433,6 +416,7 @@ void TaskListModel::RequeueTask(int row) {
     if (row < 1 || row > count())
         return;
     requeue(tasks_[row - 1], false);
+    notifyChanged(row - 1);
     emitRowChanged(row - 1);
 }
 

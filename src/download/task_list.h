@@ -54,6 +54,26 @@ struct DownloadTask {
 // Deletes the file the task wrote, if any, and forgets it; other files stay.
 void DeleteOwnedFile(DownloadTask& task);
 
+// Told of every change to a task list as it happens, before any view repaints:
+// what keeps the list on disk. Tasks are named by their ids.
+class TaskListObserver {
+public:
+    virtual ~TaskListObserver() = default;
+    // Appended at the end, in this order.
+    virtual void tasksAdded(const QList<DownloadTask>& tasks) = 0;
+    virtual void tasksChanged(const QList<DownloadTask>& tasks) = 0;
+    // Only the progress cells changed (often: the observer may hold them back).
+    virtual void progressChanged(const DownloadTask& task) = 0;
+    virtual void tasksRemoved(const QList<qint64>& ids) = 0;
+    virtual void allTasksRemoved() = 0;
+    // The list's new order, every id.
+    virtual void orderChanged(const QList<qint64>& ids) = 0;
+    // Something a transfer thread calls just before it puts the task's file in place
+    // (and with empty text when that failed); returns once that is on record. Empty:
+    // nothing to record.
+    virtual std::function<void(const QString& path)> fileCommitRecorder(qint64 id) = 0;
+};
+
 // The task list behind ListView3. Rows are addressed from 1; the URL is a
 // unique key found through a hash index. Bulk changes reach views as one reset.
 class TaskListModel : public QAbstractTableModel {
@@ -80,6 +100,13 @@ public:
 
     // Pictures of the states Waiting, Downloading, Done and Failed, shown before the name.
     void setStateIcons(const QList<QIcon>& icons) { stateIcons_ = icons; }
+
+    // Replaces the whole list with tasks kept from before (their ids stay), telling
+    // no observer: they come from where the observer keeps them.
+    void loadTasks(QList<DownloadTask> tasks);
+    // Told of every change from now on; nullptr: nobody.
+    void setObserver(TaskListObserver* observer) { observer_ = observer; }
+    TaskListObserver* observer() const { return observer_; }
 
     int count() const { return int(tasks_.size()); }
     const DownloadTask& task(int row) const { return tasks_.at(row - 1); }
@@ -153,7 +180,9 @@ private:
     void requeue(DownloadTask& task, bool xmlIsWebPage);
     void rebuildIndex();
     void emitRowChanged(int row0);
+    void notifyChanged(int row0);
 
+    TaskListObserver* observer_ = nullptr;
     QList<DownloadTask> tasks_;
     QHash<QString, int> index_;
     QHash<qint64, int> idIndex_;

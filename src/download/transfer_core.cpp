@@ -1,6 +1,7 @@
 #include "download/transfer_core.h"
 
 #include "download/body_decoder.h"
+#include "download/file_type.h"
 #include "download/part_file.h"
 #include "download/save_names.h"
 #include "download/save_target.h"
@@ -444,17 +445,28 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
         } else if (out.bytes == 0) {
             out.result = TransferResult::Empty;
             out.errorText = QStringLiteral("无法下载：服务器没有发送内容");
+        } else if (IsPdfWithoutEnd(job.partPath)) {
+            // A server that closed the connection early without having announced a
+            // length looks finished to HTTP; a PDF still tells by its end marker.
+            out.result = TransferResult::TruncatedPdf;
+            out.errorText = QStringLiteral("PDF不完整：文件末尾没有%%EOF标记");
         } else {
             SaveNaming naming = job.naming;
             naming.name = out.name;
             naming.type = out.type;
-            const CommitResult commit =
-                CommitPartFile(job.partPath, target, naming, *job.reservations, job.owner);
+            const CommitResult commit = CommitPartFile(
+                job.partPath, target, naming, *job.reservations, job.owner, job.beforeCommit);
             out.result = commit.result;
             out.savedPath = commit.path;
             out.name = commit.name;
             if (commit.result == TransferResult::CannotReplace)
                 out.errorText = QStringLiteral("无法替换：") + commit.errorText;
+        }
+        // A PDF that ended before its announced length is named as such.
+        if (out.result == TransferResult::Incomplete && total >= 0 && out.bytes != total &&
+            打开文件判断文件类型(job.partPath) == u"pdf") {
+            out.result = TransferResult::TruncatedPdf;
+            out.errorText = QStringLiteral("PDF不完整：") + out.errorText;
         }
         break;
     }

@@ -5,6 +5,7 @@
 #include <QUrl>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -32,6 +33,7 @@ enum class TransferResult {
     Cancelled,     // stopped
     WriteFailed,   // the part file could not be created or written
     Empty,         // a response without a single body byte
+    TruncatedPdf,  // a PDF without its end, or shorter than announced; the part stays
 };
 
 // Where the body goes and how the same-name policy applies to it.
@@ -58,6 +60,10 @@ struct TransferJob {
     qint64 maxBytes = 0;                // 0: no limit
     qint64 networkBuffer = TransferReadBuffer;
     std::shared_ptr<NameReservations> reservations;
+    // Told (on the transfer's thread) the file about to be put in place, just before
+    // that happens, and empty text when it then did not; returns once that is on
+    // record, so a crash in between is told apart later. Empty: nobody to tell.
+    std::function<void(const QString& path)> beforeCommit;
 };
 
 // What came of a transfer.

@@ -132,6 +132,7 @@ private slots:
         for (int i = 0; pdf_.size() < 200000; ++i)
             pdf_ += QByteArray::number(i) +
                     " 0 obj << /Length 44 >> stream BT /F1 12 Tf ET endstream endobj\n";
+        pdf_ += "%%EOF\n";
         QVERIFY(server_.start());
         route(QStringLiteral("/ok.pdf"), [](auto&) {});
         route(QStringLiteral("/nolength.pdf"), [](auto& r) { r.sendLength = false; });
@@ -164,7 +165,7 @@ private slots:
                 r.dripDelayMs = 20;
             });
         route(QStringLiteral("/drip.pdf"), [](auto& r) {
-            r.body = r.body.left(20000);
+            r.body = r.body.left(20000) + "%%EOF\n";
             r.dripBytes = 2000;
             r.dripDelayMs = 30;
         });
@@ -248,7 +249,7 @@ private slots:
             path.contains(u"login")
                 ? QByteArray(
                       "<html><head><title>Sign in</title></head><body><form></form></body></html>")
-            : path.contains(u"drip") ? pdf_.left(20000)
+            : path.contains(u"drip") ? pdf_.left(20000) + "%%EOF\n"
                                      : pdf_;
         QCOMPARE(t.result, state == 3 ? TaskResult::Saved : TaskResult::Failed);
         if (state == 3) {

@@ -33,6 +33,10 @@ QByteArray ReasonPhrase(int status) {
         return "Not Found";
     case 500:
         return "Internal Server Error";
+    case 429:
+        return "Too Many Requests";
+    case 503:
+        return "Service Unavailable";
     default:
         return "Status";
     }
