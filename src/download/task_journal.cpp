@@ -13,6 +13,9 @@ TaskJournal::TaskJournal(TaskListModel& tasks, std::shared_ptr<StoreWriter> writ
     clock_.start();
     progressTimer_.setInterval(TimeLimits::Scaled(TimeLimits::ProgressStoreInterval));
     connect(&progressTimer_, &QTimer::timeout, this, [this] { writeDueProgress(false); });
+    addTimer_.setSingleShot(true);
+    addTimer_.setInterval(0);
+    connect(&addTimer_, &QTimer::timeout, this, &TaskJournal::writeAdded);
     tasks_.setObserver(this);
 }
 
@@ -26,7 +29,18 @@ void TaskJournal::writeHeldProgress() {
     writeDueProgress(true);
 }
 
+void TaskJournal::writeAdded() {
+    addTimer_.stop();
+    if (added_.isEmpty())
+        return;
+    writer_->post([tasks = std::exchange(added_, {}), first = addedFirst_](QSqlDatabase& db,
+                                                                           QSqlError& error) {
+        return InsertTaskRows(db, tasks, first, error);
+    });
+}
+
 void TaskJournal::writeDueProgress(bool all) {
+    writeAdded(); // every later write may name these rows
     const qint64 now = clock_.elapsed();
     const qint64 interval = TimeLimits::Scaled(TimeLimits::ProgressStoreInterval).count();
     QList<DownloadTask> due;
@@ -47,14 +61,16 @@ void TaskJournal::writeDueProgress(bool all) {
 }
 
 void TaskJournal::tasksAdded(const QList<DownloadTask>& tasks) {
-    const qint64 first = nextPosition_;
+    if (added_.isEmpty()) {
+        addedFirst_ = nextPosition_;
+        addTimer_.start();
+    }
+    added_.append(tasks);
     nextPosition_ += tasks.size();
-    writer_->post([tasks, first](QSqlDatabase& db, QSqlError& error) {
-        return InsertTaskRows(db, tasks, first, error);
-    });
 }
 
 void TaskJournal::tasksChanged(const QList<DownloadTask>& tasks) {
+    writeAdded();
     // Whatever progress was held back is in these rows now.
     if (!heldProgress_.isEmpty()) {
         for (const DownloadTask& t : tasks)
@@ -74,6 +90,7 @@ void TaskJournal::progressChanged(const DownloadTask& task) {
             progressTimer_.start();
         return;
     }
+    writeAdded();
     heldProgress_.remove(task.id);
     progressWritten_.insert(task.id, now);
     const QList<DownloadTask> rows{task};
@@ -82,6 +99,7 @@ void TaskJournal::progressChanged(const DownloadTask& task) {
 }
 
 void TaskJournal::tasksRemoved(const QList<qint64>& ids) {
+    writeAdded();
     for (qint64 id : ids) {
         heldProgress_.remove(id);
         progressWritten_.remove(id);
@@ -91,6 +109,8 @@ void TaskJournal::tasksRemoved(const QList<qint64>& ids) {
 }
 
 void TaskJournal::allTasksRemoved() {
+    addTimer_.stop();
+    added_.clear(); // gone before they were written
     heldProgress_.clear();
     progressWritten_.clear();
     nextPosition_ = 0;
@@ -98,12 +118,14 @@ void TaskJournal::allTasksRemoved() {
 }
 
 void TaskJournal::orderChanged(const QList<qint64>& ids) {
+    writeAdded();
     nextPosition_ = ids.size();
     writer_->post(
         [ids](QSqlDatabase& db, QSqlError& error) { return ReorderTaskRows(db, ids, error); });
 }
 
 std::function<void(const QString&)> TaskJournal::fileCommitRecorder(qint64 id) {
+    writeAdded();
     std::weak_ptr<StoreWriter> weak = writer_;
     return [weak, id](const QString& path) {
         const std::shared_ptr<StoreWriter> writer = weak.lock();

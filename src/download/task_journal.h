@@ -37,12 +37,18 @@ public:
 
 private:
     void writeDueProgress(bool all);
+    // Hands over the rows added since the last turn of the event loop, so a list
+    // filled one row at a time is written as one insert, not one per row.
+    void writeAdded();
 
     TaskListModel& tasks_;
     std::shared_ptr<StoreWriter> writer_;
     qint64 nextPosition_;
     QElapsedTimer clock_;
     QTimer progressTimer_;
+    QTimer addTimer_;
+    QList<DownloadTask> added_;             // not handed over yet
+    qint64 addedFirst_ = 0;                 // the position of added_'s first row
     QHash<qint64, qint64> progressWritten_; // task id -> when its progress was last written
     QHash<qint64, DownloadTask> heldProgress_;
 };

@@ -10,6 +10,10 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <algorithm>
+#include <tuple>
+#include <vector>
+
 namespace {
 
 constexpr int DownloadingState = int(TaskState::Downloading);
@@ -89,13 +93,16 @@ bool UnpackTaskFields(const QByteArray& bytes, DownloadTask& t) {
 }
 
 bool LoadTaskRows(QSqlDatabase& db, LoadedTasks& loaded, QSqlError& error) {
+    // Read in the table's own order and put in list order here: sorting by
+    // position in SQL would spill 100,000 rows to a temporary file.
     QSqlQuery query(db);
     if (!Prepare(query,
-                 QStringLiteral("SELECT id, position, url, state, fields, commit_path FROM tasks "
-                                "ORDER BY position, id"),
+                 QStringLiteral("SELECT id, position, url, state, fields, commit_path FROM tasks"),
                  error) ||
         !query.exec())
         return Fail(query, error);
+    QList<DownloadTask> read;
+    std::vector<std::tuple<qint64, qint64, qsizetype>> order; // position, id, index in read
     while (query.next()) {
         DownloadTask t;
         t.id = query.value(0).toLongLong();
@@ -104,8 +111,8 @@ bool LoadTaskRows(QSqlDatabase& db, LoadedTasks& loaded, QSqlError& error) {
         const int state = query.value(3).toInt();
         if (t.id <= 0 || state < 1 || state > 4 ||
             !UnpackTaskFields(query.value(4).toByteArray(), t)) {
-            error = QSqlError(QStringLiteral("第%1个任务无法读取").arg(loaded.tasks.size() + 1),
-                              QString(), QSqlError::UnknownError);
+            error = QSqlError(QStringLiteral("第%1个任务无法读取").arg(read.size() + 1), QString(),
+                              QSqlError::UnknownError);
             return false;
         }
         t.state = TaskState(state);
@@ -114,9 +121,16 @@ bool LoadTaskRows(QSqlDatabase& db, LoadedTasks& loaded, QSqlError& error) {
             loaded.repaired.append(t);
         }
         loaded.nextPosition = std::max(loaded.nextPosition, position + 1);
-        loaded.tasks.append(std::move(t));
+        order.emplace_back(position, t.id, read.size());
+        read.append(std::move(t));
     }
-    return query.lastError().type() == QSqlError::NoError || Fail(query, error);
+    if (query.lastError().type() != QSqlError::NoError)
+        return Fail(query, error);
+    std::sort(order.begin(), order.end());
+    loaded.tasks.reserve(read.size());
+    for (const auto& [position, id, index] : order)
+        loaded.tasks.append(std::move(read[index]));
+    return true;
 }
 
 bool InsertTaskRows(QSqlDatabase& db, const QList<DownloadTask>& tasks, qint64 firstPosition,
