@@ -107,7 +107,7 @@ private slots:
         Job job{server_.url(QStringLiteral("/cut.pdf")), dir.path() + u'/'};
         cutOnce(QStringLiteral("/cut.pdf"), "\"v1\"", 60000);
         TransferOutcome first = run(job);
-        QCOMPARE(first.result, TransferResult::Incomplete);
+        QCOMPARE(first.result, TransferResult::TruncatedPdf);
         QVERIFY(first.partKept);
         QCOMPARE(files(job.folder), (QStringList{QFileInfo(job.part()).fileName(),
                                                  QFileInfo(PartMetaPath(job.part())).fileName()}));
@@ -137,7 +137,7 @@ private slots:
                 r.cutAfter = 1000;
             return r;
         });
-        QCOMPARE(run(byDate).result, TransferResult::Incomplete);
+        QCOMPARE(run(byDate).result, TransferResult::TruncatedPdf);
         QCOMPARE(run(byDate).resumedFrom, 1000);
         QCOMPARE(read(byDate.target()), v1_);
     }
@@ -158,7 +158,7 @@ private slots:
                           *version = 2;
                           return r;
                       });
-        QCOMPARE(run(job).result, TransferResult::Incomplete);
+        QCOMPARE(run(job).result, TransferResult::TruncatedPdf);
         TransferOutcome fresh = run(job);
         QCOMPARE(fresh.result, TransferResult::Saved);
         QCOMPARE(fresh.resumedFrom, 0);
@@ -179,7 +179,7 @@ private slots:
                               r.cutAfter = 70000;
                           return r;
                       });
-        QCOMPARE(run(again).result, TransferResult::Incomplete);
+        QCOMPARE(run(again).result, TransferResult::TruncatedPdf);
         QCOMPARE(run(again).resumedFrom, 0);
         QCOMPARE(read(again.target()), v1_);
 
