@@ -170,14 +170,15 @@ int main(int argc, char* argv[]) {
                 tasks.appendTask(t.url, t.name, t.type, t.folder, t.referer);
         });
         Time("add as one paste", store, BulkTargetMs, referenceInsertMs, empty,
-             [&](int) { tasks.editRows([&rows](QList<DownloadTask>& list) { list = rows; }); });
+             [&](int) { tasks.appendTasks(rows); });
         // Half of them finished, as after a long run.
-        tasks.editRows([](QList<DownloadTask>& list) {
-            for (int i = 0; i < list.size(); i += 2) {
-                list[i].state = TaskState::Done;
-                list[i].size = list[i].received = QStringLiteral("1048576");
-                list[i].percent = QStringLiteral("100%");
-            }
+        QList<int> everyOther;
+        for (int row = 1; row <= tasks.count(); row += 2)
+            everyOther.append(row);
+        tasks.editRows(everyOther, [](DownloadTask& t) {
+            t.state = TaskState::Done;
+            t.size = t.received = QStringLiteral("1048576");
+            t.percent = QStringLiteral("100%");
         });
         if (!stored || !store.flush(FlushWait) || tasks.count() != Rows) {
             std::printf("the store did not take the rows: %s\n", qPrintable(store.problem()));
@@ -206,10 +207,7 @@ int main(int argc, char* argv[]) {
     std::iota(all.begin(), all.end(), 1);
     const auto nothing = [](int) {};
     const auto allDone = [&tasks](int) {
-        tasks.editRows([](QList<DownloadTask>& list) {
-            for (DownloadTask& t : list)
-                t.state = TaskState::Done;
-        });
+        tasks.editRows([](DownloadTask& t) { t.state = TaskState::Done; });
     };
     Time("re-queue all", store, BulkTargetMs, 0, allDone,
          [&](int) { RequeueSelected(tasks, all); });
@@ -228,7 +226,10 @@ int main(int argc, char* argv[]) {
     }();
     Time(
         "clear done", store, BulkTargetMs, 0,
-        [&](int) { tasks.editRows([&full](QList<DownloadTask>& list) { list = full; }); },
+        [&](int) {
+            tasks.clear();
+            tasks.appendTasks(full);
+        },
         [&](int) {
             tasks.removeTaskRows(
                 RowsWhere(tasks, [](const DownloadTask& t) { return t.state == TaskState::Done; }));

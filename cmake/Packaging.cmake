@@ -19,6 +19,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 # Dependencies come from the binaries (the page engine's library brings its
 # helper process along in its shlibs).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Plugins are loaded at run time, so shlibdeps cannot see them: the lists are
+# kept in SQLite.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite")
 # The interface is Chinese.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk, xdg-utils")
 include(CPack)

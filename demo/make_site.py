@@ -128,6 +128,8 @@ def result_pages():
     for page in range(3):
         body = [HEAD.format(title=f"Search results - page {page + 1}")]
         body.append(f"<p>Results {page * per_page + 1}-{page * per_page + per_page} of 24</p>\n")
+        if page == 0:
+            body.append('<p><a href="members.html">Members-only papers (sign-in needed)</a></p>\n')
         for i in range(per_page):
             n = page * per_page + i + 1
             href = f"javascript:openFullText('{landing(n)}')"
@@ -327,10 +329,57 @@ def publisher_pages():
     # Record 19: two hops before the publisher's page.
     routes.append("redirect 302 /linkinghub.elsevier.com/retrieve/pii/S0019 /doi.org/10.1016/S0019")
     routes.append("redirect 301 /doi.org/10.1016/S0019 /www.sciencedirect.com/science/article/pii/S0019.html")
+    routes += members_area()
     write(".routes", "# Routes the static files cannot express (read by the test server and the benchmark):\n"
           "#   redirect STATUS FROM TO   answer FROM with STATUS and Location: TO\n"
           "#   stall FROM FILE           send FILE up to its <!--stall--> mark, then nothing, open\n"
+          "#   login FROM COOKIE PAGE [FIELD...]  a sign-in: with every FIELD filled, set COOKIE, show PAGE\n"
+          "#   gated FROM FILE COOKIE PAGE        FILE for a request with COOKIE, else the login PAGE\n"
           + "".join(r + "\n" for r in routes))
+
+# A members-only paper: its PDF address gives the publisher's sign-in page until
+# the browser has signed in (account form or IP sign-in), so the download window's
+# site login can be tried. Follow "Members-only papers" on the first result page,
+# analyse the record, and set the login pane to /login/index.html (any account and
+# password) or, with "IP登录", to /login/ip.html.
+MEMBERS_COOKIE = "demosession=member"
+MEMBERS_PDF = "/www.sciencedirect.com/pdf/members/0025.pdf"
+
+def members_area():
+    title = "Members-only demo paper: sign in to download"
+    write("members.html", HEAD.format(title="Search results (members)") +
+          "<p>Results 1-1 of 1</p>\n" +
+          result_block(25, title, False,
+                       "javascript:openFullText('/www.sciencedirect.com/science/article/pii/S0025.html')") +
+          "</div></body></html>\n")
+    link = anchor(MEMBERS_PDF, "Download PDF", ' title="Download PDF"')
+    write("www.sciencedirect.com/science/article/pii/S0025.html",
+          f'<!DOCTYPE html><html><head><meta charset="utf-8"><title>{title}</title></head><body>'
+          f'<div class="masthead">Demo Publisher</div><h1>{title}</h1>'
+          f'<p class="tools">{link}</p>'
+          "</body></html>\n")
+    form_style = ("<style>body { font-family: sans-serif; margin: 40px; } form { border: 1px solid #ccd; "
+                  "padding: 16px; width: 320px; } label { display: block; margin: 8px 0; }</style>")
+    write("login/index.html",
+          f'<!DOCTYPE html><html><head><meta charset="utf-8"><title>Demo Publisher - Sign in</title>{form_style}</head>'
+          "<body><h1>Sign in</h1><p>Members only. Any account and password will do.</p>"
+          '<form method="post" action="/login/submit">'
+          '<label>Account <input type="text" name="UserName"></label>'
+          '<label>Password <input type="password" name="PassWord"></label>'
+          '<input type="submit" value="Sign in"></form>'
+          '<p><a href="/login/ip.html">Sign in through your institution (IP)</a></p></body></html>\n')
+    write("login/ip.html",
+          f'<!DOCTYPE html><html><head><meta charset="utf-8"><title>Demo Publisher - Institutional sign-in</title>{form_style}</head>'
+          "<body><h1>Institutional sign-in</h1><p>Your institution's network is recognised.</p>"
+          '<form method="post" action="/login/ipsubmit">'
+          '<input type="submit" id="submitip" value="Sign in via my institution"></form></body></html>\n')
+    write("login/welcome.html",
+          '<!DOCTYPE html><html><head><meta charset="utf-8"><title>Demo Publisher - Signed in</title></head>'
+          "<body><h1>You are signed in</h1><p>Members-only papers can now be downloaded.</p></body></html>\n")
+    write_pdf("members/0025.pdf", "Demo paper 25 (members only)")
+    return [f"login /login/submit {MEMBERS_COOKIE} /login/welcome.html username password",
+            f"login /login/ipsubmit {MEMBERS_COOKIE} /login/welcome.html",
+            f"gated {MEMBERS_PDF} /members/0025.pdf {MEMBERS_COOKIE} /login/index.html"]
 
 def main():
     import shutil

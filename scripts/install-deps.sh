@@ -11,7 +11,7 @@ packages=(
   qcoro-qt6-dev libgl-dev libglx-dev zlib1g-dev
   dbus xvfb xauth
   python3 zip openssl
-  desktop-file-utils appstream dpkg-dev file
+  desktop-file-utils appstream dpkg-dev file valgrind
   fonts-wqy-microhei
 )
 

@@ -2,11 +2,14 @@
 
 #include "app/resource_blocker.h"
 #include "app/run_javascript.h"
+#include "tools/time_limits.h"
 
+#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QPointer>
 #include <QTimer>
+#include <QWebEngineDownloadRequest>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineNewWindowRequest>
 #include <QWebEngineProfile>
@@ -16,6 +19,9 @@
 namespace {
 
 const QString BlockerScriptName = QStringLiteral("quillmarsh-script-blockers");
+
+// Elements read by one part of a snapshot taken in parts.
+constexpr int SnapshotPartSize = 5000;
 
 QString JsString(const QString& text) {
     // A JSON array of one string is valid JavaScript; strip the brackets.
@@ -44,7 +50,19 @@ BrowserPage::BrowserPage(QWebEngineProfile* profile, QObject* parent)
         busy_ = false;
         probeFrames();
         emit DocumentComplete(info.url());
+        // A download, a "no content" answer or a cancelled load leave the page
+        // as it was; an error page is a document of its own.
+        if (info.status() != QWebEngineLoadingInfo::LoadSucceededStatus && !info.isErrorPage())
+            emit LoadEndedWithoutDocument(info.url());
     });
+    connect(profile, &QWebEngineProfile::downloadRequested, this,
+            [this](QWebEngineDownloadRequest* download) {
+                if (download->page() != this)
+                    return;
+                emit DownloadOffered(download->url(), download->mimeType());
+                if (refuseDownloads_)
+                    download->cancel();
+            });
     connect(this, &QWebEnginePage::linkHovered, this, &BrowserPage::StatusTextChange);
     connect(this, &QWebEnginePage::titleChanged, this, &BrowserPage::TitleChange);
     // A pop-up opens no window: its address loads here instead. Leaving the
@@ -132,6 +150,23 @@ bool BrowserPage::acceptNavigationRequest(const QUrl& url, NavigationType, bool 
     return true;
 }
 
+void BrowserPage::setStyleSheetsAllowed(bool on) {
+    if (blocker_)
+        blocker_->setStyleSheetsAllowed(on);
+}
+
+void BrowserPage::Revive() {
+    unresponsive_ = false;
+    busy_ = false;
+    forgetFrames();
+    // Discarding lets go of the renderer (the engine ends a process nobody uses
+    // any more); the next navigation brings the page back with a new one.
+    if (lifecycleState() != LifecycleState::Discarded) {
+        if (lifecycleState() != LifecycleState::Active || !isVisible())
+            setLifecycleState(LifecycleState::Discarded);
+    }
+}
+
 void BrowserPage::setBlockHeavyResources(bool on) {
     if (on == (blocker_ != nullptr))
         return;
@@ -187,11 +222,53 @@ void BrowserPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const 
     // Page script errors are the site's business, not the user's.
 }
 
-QCoro::Task<std::optional<PageDocument>> BrowserPage::Document(QStringList heavyTags) {
-    const QVariant json = co_await RunJavaScript(this, PageSnapshotScript(heavyTags));
-    if (json.typeId() != QMetaType::QString)
+QCoro::Task<ScriptReply> BrowserPage::Ask(const QString& script,
+                                          std::optional<std::chrono::milliseconds> limit) {
+    QPointer<BrowserPage> self = this;
+    const ScriptReply reply =
+        co_await AskPage(this, script, QWebEngineScript::ApplicationWorld,
+                         limit.value_or(TimeLimits::ScriptAnswerLimit()), &cutter_);
+    if (self && reply.end == ScriptReply::End::TimedOut)
+        self->unresponsive_ = true;
+    co_return reply;
+}
+
+QCoro::Task<std::optional<PageDocument>>
+BrowserPage::Document(QStringList heavyTags, QStringList onlyTags,
+                      std::optional<std::chrono::milliseconds> limit) {
+    QPointer<BrowserPage> self = this;
+    if (onlyTags.isEmpty()) {
+        const ScriptReply reply = co_await Ask(PageSnapshotScript(heavyTags), limit);
+        if (reply.value.typeId() != QMetaType::QString)
+            co_return std::nullopt;
+        co_return PageDocument::fromJson(reply.value.toString().toUtf8());
+    }
+    // Read in parts, each answered well within the answer limit: a page with a
+    // huge number of links is slow to read, not hung. limit bounds the whole.
+    const QDeadlineTimer budget = limit ? QDeadlineTimer(*limit) : QDeadlineTimer();
+    const auto partLimit = [&] {
+        return limit ? std::chrono::duration_cast<std::chrono::milliseconds>(
+                           budget.remainingTimeAsDuration())
+                     : TimeLimits::ScriptAnswerLimit();
+    };
+    // The layout a big page needs before its text can be read, on its own.
+    ScriptReply reply = co_await Ask(
+        QStringLiteral("void (document.body && document.body.offsetHeight); true"), partLimit());
+    if (!self || reply.end != ScriptReply::End::Answered)
         co_return std::nullopt;
-    co_return PageDocument::fromJson(json.toString().toUtf8());
+    PageDocument document;
+    for (int start = 0;; start += SnapshotPartSize) {
+        reply = co_await Ask(PageSnapshotScript(heavyTags, onlyTags, start, SnapshotPartSize),
+                             partLimit());
+        if (!self || reply.value.typeId() != QMetaType::QString)
+            co_return std::nullopt;
+        const std::optional<int> total = document.appendJson(reply.value.toString().toUtf8());
+        if (!total)
+            co_return std::nullopt;
+        if (start + SnapshotPartSize >= *total || document.size() >= SnapshotElementLimit)
+            break;
+    }
+    co_return document;
 }
 
 QCoro::Task<bool> BrowserPage::runOnElement(const PageElement& element, const QString& action) {
@@ -201,8 +278,8 @@ QCoro::Task<bool> BrowserPage::runOnElement(const PageElement& element, const QS
             .arg(JsString(element.tagName))
             .arg(element.tagIndex)
             .arg(action);
-    const QVariant done = co_await RunJavaScript(this, script);
-    co_return done.toBool();
+    const ScriptReply done = co_await Ask(script);
+    co_return done.value.toBool();
 }
 
 QCoro::Task<bool> BrowserPage::Click(const PageElement& element) {
@@ -211,4 +288,23 @@ QCoro::Task<bool> BrowserPage::Click(const PageElement& element) {
 
 QCoro::Task<bool> BrowserPage::SetValue(const PageElement& element, const QString& value) {
     return runOnElement(element, QStringLiteral("el.value=%1").arg(JsString(value)));
+}
+
+QCoro::Task<int> BrowserPage::SetValues(QList<std::pair<PageElement, QString>> values) {
+    QJsonArray list;
+    for (const auto& [element, value] : values)
+        list.append(QJsonArray{element.tagName, element.tagIndex, value, element.name});
+    // An element is written only while it still has the name it was chosen by: a
+    // script that inserted fields since the snapshot must not move a password into
+    // another box.
+    const QString script =
+        QStringLiteral("(function(list){var n=0;list.forEach(function(x){"
+                       "var el=document.getElementsByTagName(x[0])[x[1]];"
+                       "if(el&&(typeof "
+                       "el.name==='string'?el.name:(el.getAttribute('name')||''))===x[3]){el.value="
+                       "x[2];++n;}});"
+                       "return n;})(%1)")
+            .arg(QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Compact)));
+    const QVariant found = co_await RunJavaScript(this, script);
+    co_return found.toInt();
 }

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "app/page_document.h"
+#include "app/run_javascript.h"
 
 #include <QUrl>
 #include <QWebEnginePage>
 
 #include <qcoro/qcorotask.h>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -54,11 +56,35 @@ public:
     void setNavigationFilter(NavigationFilter filter) { filter_ = std::move(filter); }
 
     // A snapshot of the current document, read in a script world of its own so
-    // the page cannot forge it; nothing when it cannot be read.
-    QCoro::Task<std::optional<PageDocument>> Document(QStringList heavyTags = DefaultHeavyTags());
+    // the page cannot forge it; nothing when it cannot be read. With onlyTags,
+    // only elements of those tags are taken (as a flat list), which keeps the
+    // snapshot of a huge page small. limit: the script answer limit by default.
+    QCoro::Task<std::optional<PageDocument>>
+    Document(QStringList heavyTags = DefaultHeavyTags(), QStringList onlyTags = {},
+             std::optional<std::chrono::milliseconds> limit = std::nullopt);
+    // Runs script in a world of its own. A page that does not answer within limit
+    // (the script answer limit by default) is marked unresponsive.
+    QCoro::Task<ScriptReply> Ask(const QString& script,
+                                 std::optional<std::chrono::milliseconds> limit = std::nullopt);
+
+    // Ends every query of this page that waits for an answer now (a stop request).
+    void CutScriptWaits() { emit cutter_.cut(); }
+    // A query got no answer in time: a script of the page keeps its renderer busy,
+    // and every later page of the same site would share that renderer.
+    bool Unresponsive() const { return unresponsive_; }
+    // Lets go of the hung renderer: the page is emptied and the next navigation
+    // starts afresh. Profile, settings, scripts and wiring stay.
+    void Revive();
+
+    // Downloads a load of this page turns into are refused (the hidden browser).
+    void setRefuseDownloads(bool on) { refuseDownloads_ = on; }
+    // Style sheets are let through even while heavy resources are refused.
+    void setStyleSheetsAllowed(bool on);
     // Writes back to the live page, addressing the element by tag and index.
     QCoro::Task<bool> Click(const PageElement& element);
     QCoro::Task<bool> SetValue(const PageElement& element, const QString& value);
+    // Many values in one script, however many there are; how many elements were found.
+    QCoro::Task<int> SetValues(QList<std::pair<PageElement, QString>> values);
 
 signals:
     void StatusTextChange(const QString& text);
@@ -72,6 +98,12 @@ signals:
     void NewWindow(const QUrl& url);
     // A script dialog was swallowed in silent mode or by the blockers.
     void ScriptDialogSuppressed(const QString& kind, const QString& text);
+    // A load of this page turned into a download of url (of that MIME type)
+    // instead of a document.
+    void DownloadOffered(const QUrl& url, const QString& mimeType);
+    // The top-level load of url ended without a new document: it failed or was
+    // stopped before anything was shown (no error page either).
+    void LoadEndedWithoutDocument(const QUrl& url);
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
@@ -89,6 +121,9 @@ private:
 
     bool busy_ = false;
     bool silent_ = false;
+    bool unresponsive_ = false;
+    bool refuseDownloads_ = false;
+    ScriptCutter cutter_;
     bool keepFramedPages_ = false;
     bool firstFrameReachable_ = false;
     quint64 frameGeneration_ = 0;

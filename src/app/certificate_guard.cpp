@@ -6,7 +6,10 @@
 #include <QSslCertificate>
 #include <QStringList>
 #include <QTimer>
+#include <QWebEngineLoadingInfo>
+#include <QWebEngineProfile>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -87,7 +90,10 @@ CertificateFacts DescribeCertificateError(const QWebEngineCertificateError& erro
 }
 
 QString CertificateQuestion(const CertificateFacts& facts) {
+    // The engine keeps a "yes" for the whole profile: say so before it is given.
     return QStringLiteral("网站“%1”的安全证书不可信：%2。\n\n证书颁发给：%3\n有效期：%4 至 %5\n\n"
+                          "如果继续，在本程序退出之前，所有浏览器窗格（包括不弹出提示的窗格）"
+                          "都将信任此网站的这一证书，不再询问。\n\n"
                           "是否仍然继续打开此网页？")
         .arg(facts.host, facts.problem,
              facts.subject.isEmpty() ? QStringLiteral("未知") : facts.subject,
@@ -104,6 +110,43 @@ QString CertificateRefusal(const CertificateFacts& facts, bool silent) {
     return refused;
 }
 
+QString AcceptedCertificateNote(const QString& host) {
+    return QStringLiteral("注意：本次运行中已接受“%1”的不可信证书，此网站的网页在各浏览器窗格中"
+                          "不再询问即可打开")
+        .arg(host);
+}
+
+CertificateErrorKey KeyOf(const QWebEngineCertificateError& error) {
+    CertificateErrorKey key;
+    key.host = error.url().host();
+    key.port = error.url().port(443);
+    key.type = int(error.type());
+    const QList<QSslCertificate> chain = error.certificateChain();
+    if (!chain.isEmpty())
+        key.sha256 = chain.first().digest(QCryptographicHash::Sha256);
+    return key;
+}
+
+AcceptedCertificates::AcceptedCertificates(QObject* parent)
+    : QObject(parent) {}
+
+AcceptedCertificates* AcceptedCertificates::of(QWebEngineProfile* profile) {
+    if (auto* record =
+            profile->findChild<AcceptedCertificates*>(QString(), Qt::FindDirectChildrenOnly))
+        return record;
+    return new AcceptedCertificates(profile);
+}
+
+void AcceptedCertificates::add(const CertificateErrorKey& key) {
+    if (!entries_.contains(key))
+        entries_.append(key);
+}
+
+bool AcceptedCertificates::hasHost(const QString& host) const {
+    return std::any_of(entries_.begin(), entries_.end(),
+                       [&host](const CertificateErrorKey& key) { return key.host == host; });
+}
+
 CertificateGuard::CertificateGuard(BrowserPage* page, Prompter* prompter)
     : QObject(page)
     , page_(page)
@@ -114,6 +157,19 @@ CertificateGuard::CertificateGuard(BrowserPage* page, Prompter* prompter)
         if (!refusal_.isEmpty())
             emit StatusText(std::exchange(refusal_, QString()));
     });
+    connect(page, &QWebEnginePage::loadingChanged, this, &CertificateGuard::onLoadEnded);
+}
+
+void CertificateGuard::onLoadEnded(const QWebEngineLoadingInfo& info) {
+    // A pane that never asks would otherwise show a page of an untrusted site
+    // without a word: the engine let it through on an earlier "yes" elsewhere.
+    if (!page_ || info.status() != QWebEngineLoadingInfo::LoadSucceededStatus)
+        return;
+    const bool silent = page_->Silent() || !prompter_;
+    const QUrl url = info.url();
+    if (silent && url.scheme() == u"https" &&
+        AcceptedCertificates::of(page_->profile())->hasHost(url.host()))
+        emit StatusText(AcceptedCertificateNote(url.host()));
 }
 
 void CertificateGuard::refuse(const QString& text) {
@@ -141,16 +197,18 @@ void CertificateGuard::askNext() {
         return;
     asking_ = true;
     const CertificateFacts facts = DescribeCertificateError(waiting_.first());
+    const CertificateErrorKey key = KeyOf(waiting_.first());
     QPointer<CertificateGuard> self = this;
     const bool proceed =
         prompter_->askYesNo(CertificateQuestion(facts), QStringLiteral("安全警告"));
     if (!self || !page_)
         return;
     asking_ = false;
-    // One answer serves every page part of that host that waited meanwhile.
+    // One answer serves the page parts that waited meanwhile for the very same
+    // certificate and problem at the same place, and nothing else.
     for (qsizetype i = waiting_.size() - 1; i >= 0; --i) {
         QWebEngineCertificateError error = waiting_.at(i);
-        if (error.url().host() != facts.host)
+        if (!(KeyOf(error) == key))
             continue;
         waiting_.removeAt(i);
         if (proceed)
@@ -158,7 +216,9 @@ void CertificateGuard::askNext() {
         else
             error.rejectCertificate();
     }
-    if (!proceed)
+    if (proceed)
+        AcceptedCertificates::of(page_->profile())->add(key);
+    else
         refuse(CertificateRefusal(facts, false));
     if (!waiting_.isEmpty())
         QTimer::singleShot(0, this, &CertificateGuard::askNext);

@@ -153,6 +153,9 @@ void fCover::获取最新版本() {
 }
 
 void fCover::evaluateVersionFile() {
+    // A file this large is no version file: ignored like any other malformed one.
+    if (uXMLHTTP2->BodyTooLarge())
+        return;
     versionText_ = TrimSpaces(uXMLHTTP2->ResponseText());
     const auto newer = NewerVersion(versionText_, RunningVersionKey());
     if (!newer)

@@ -18,6 +18,27 @@ LoadWatch::LoadWatch(BrowserPage* page, QObject* parent)
         emit changed();
     });
     connect(page, &BrowserPage::DocumentComplete, this, &LoadWatch::changed);
+    // Only the end of the load asked for counts: the blank page or an earlier
+    // page cut short by it ends without a document as well.
+    connect(page, &BrowserPage::LoadEndedWithoutDocument, this, [this](const QUrl& url) {
+        if (!expected(url))
+            return;
+        endedAt_ = navigations_;
+        sinceEnd_.start();
+        // The engine names a download only just after the load it ended.
+        QTimer::singleShot(TimeLimits::DownloadOfferGrace, this, &LoadWatch::changed);
+        emit changed();
+    });
+    connect(page, &BrowserPage::DownloadOffered, this,
+            [this](const QUrl& url, const QString& type) {
+                if (!expected(url))
+                    return;
+                endedAt_ = navigations_;
+                sinceEnd_.start();
+                downloadUrl_ = url;
+                downloadType_ = type;
+                emit changed();
+            });
     connect(page, &QObject::destroyed, this, &LoadWatch::changed);
     // A load that ran into another one may report nothing of its own end.
     connect(&poll_, &QTimer::timeout, this, &LoadWatch::changed);
@@ -27,6 +48,16 @@ LoadWatch::LoadWatch(BrowserPage* page, QObject* parent)
 void LoadWatch::expect(const QUrl& url) {
     target_ = url;
     navigations_ = 0;
+    endedAt_ = -1;
+    downloadUrl_.clear();
+    downloadType_.clear();
+}
+
+bool LoadWatch::endedWithoutDocument() const {
+    if (endedAt_ < 0 || endedAt_ != navigations_ || !page_ || page_->isLoading())
+        return false;
+    return !downloadUrl_.isEmpty() ||
+           std::chrono::milliseconds(sinceEnd_.elapsed()) >= TimeLimits::DownloadOfferGrace;
 }
 
 bool LoadWatch::expected(const QUrl& document) const {
@@ -45,11 +76,11 @@ QCoro::Task<bool> LoadWatch::loaded() {
     QPointer<LoadWatch> self = this;
     if (!page_ || page_->isLoading())
         co_return false;
-    const QVariant state =
-        co_await RunJavaScript(page_, QStringLiteral("document.readyState + ' ' + document.URL"));
+    const ScriptReply state =
+        co_await page_->Ask(QStringLiteral("document.readyState + ' ' + document.URL"));
     if (!self || !page_ || page_->isLoading())
         co_return false;
-    const QString text = state.toString();
+    const QString text = state.value.toString();
     const qsizetype space = text.indexOf(u' ');
     if (space < 0 || text.left(space) != u"complete")
         co_return false;

@@ -7,6 +7,8 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <QElapsedTimer>
+
 class BrowserPage;
 
 // Tells when a page has loaded the address it was sent to. The engine's own
@@ -33,6 +35,15 @@ public:
     // Top-level navigations let through since expect().
     int navigations() const { return navigations_; }
 
+    // The load asked for ended without a document of its own and nothing
+    // followed: it became a download, the server had no content for it, or it
+    // was cancelled. No document will come.
+    bool endedWithoutDocument() const;
+    // The address and MIME type of the download the load asked for became; empty
+    // when it became none.
+    QUrl downloadUrl() const { return downloadUrl_; }
+    QString downloadType() const { return downloadType_; }
+
 signals:
     // Something happened (or a poll period passed); waiters check again.
     void changed();
@@ -45,6 +56,10 @@ private:
     QUrl target_;
     QList<QUrl> passedOver_;
     int navigations_ = 0;
+    int endedAt_ = -1; // navigations_ when a load last ended without a document
+    QElapsedTimer sinceEnd_;
+    QUrl downloadUrl_;
+    QString downloadType_;
 };
 
 // Equal addresses, fragments and "." / ".." path parts aside.

@@ -35,6 +35,10 @@ public:
 
     // Parses the browser snapshot (JSON); nothing when it is not one.
     static std::optional<PageDocument> fromJson(const QByteArray& json);
+    // Adds the elements of one part of a snapshot taken in parts (the first
+    // part also gives the address). The number of elements the whole snapshot
+    // has, or nothing when json is no snapshot.
+    std::optional<int> appendJson(const QByteArray& json);
 
     QString URL() const { return url_; }
     // The page has a first frame whose document could be read.
@@ -70,9 +74,18 @@ private:
     QList<int> open_;
 };
 
+// Bounds of a snapshot taken in parts, so a hostile page cannot make it grow
+// without end: characters of one element's text or markup, and elements.
+inline constexpr int SnapshotTextLimit = 65536;
+inline constexpr int SnapshotElementLimit = 500000;
+
 // The script that takes a snapshot of the page it runs in; heavy members
-// (innerText, innerHTML) only for the given tags.
-QString PageSnapshotScript(const QStringList& heavyTags);
+// (innerText, innerHTML) only for the given tags. With onlyTags, only elements
+// of those tags, in document order, without their nesting: count of them from
+// start (all when count is negative), so a huge page is read in parts; texts
+// and markup cut at SnapshotTextLimit.
+QString PageSnapshotScript(const QStringList& heavyTags, const QStringList& onlyTags = {},
+                           int start = 0, int count = -1);
 
 // Tags whose text and markup the rules read.
 QStringList DefaultHeavyTags();

@@ -14,8 +14,12 @@ bool ResourceBlocker::Refuses(QWebEngineUrlRequestInfo::ResourceType type) {
 }
 
 void ResourceBlocker::interceptRequest(QWebEngineUrlRequestInfo& info) {
-    if (!Refuses(info.resourceType()))
+    const auto type = info.resourceType();
+    if (!Refuses(type) ||
+        (type == QWebEngineUrlRequestInfo::ResourceTypeStylesheet && styleSheetsAllowed_))
         return;
     info.block(true);
     ++refused_;
+    if (type == QWebEngineUrlRequestInfo::ResourceTypeStylesheet)
+        ++refusedStyleSheets_;
 }

@@ -15,11 +15,18 @@ public:
 
     void interceptRequest(QWebEngineUrlRequestInfo& info) override;
 
-    // Requests refused so far.
+    // Requests refused so far, and how many of them were style sheets.
     int refused() const { return refused_.load(); }
+    int refusedStyleSheets() const { return refusedStyleSheets_.load(); }
+
+    // Lets style sheets through (fonts, pictures and media stay refused): what a
+    // style sheet hides is then not part of a link's text.
+    void setStyleSheetsAllowed(bool on) { styleSheetsAllowed_ = on; }
 
     static bool Refuses(QWebEngineUrlRequestInfo::ResourceType type);
 
 private:
     std::atomic<int> refused_{0};
+    std::atomic<int> refusedStyleSheets_{0};
+    std::atomic<bool> styleSheetsAllowed_{false};
 };

@@ -24,6 +24,9 @@ StartCommandLine::StartCommandLine()
                                 "check) instead of the built-in address."),
                  QStringLiteral("URL")) {
     parser_.setApplicationDescription(QStringLiteral("EI 文献检索与批量下载"));
+    // Qt's own options are single-dash words (-reverse, -stylesheet x.qss): read
+    // as bundles of letters they would ask for the version or for help.
+    parser_.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser_.addHelpOption();
     parser_.addVersionOption();
     parser_.addOption(homeUrl_);

@@ -13,7 +13,8 @@ const char CacheUsage[] =
     "       quillmarsh-cli cache clear [--profile DIR] [--homes DIR]\n"
     "  list    one line a row: text, type, size, path, tab-separated\n"
     "  clear   delete the own cache, then every user's cache folder (cookies and\n"
-    "          text files stay); ends with the line IE缓存清空完毕！\n"
+    "          text files stay); ends with the line IE缓存清空完毕！, or, when\n"
+    "          files stayed, names them on stderr and exits with status 1\n"
     "  --profile DIR  the browser profile folder (cookies and cache in one folder);\n"
     "                 the program's own profile by default\n"
     "  --homes DIR    the folder holding the users' home folders (default /home,\n"
@@ -47,13 +48,36 @@ void PrintRows(const CacheRowModel& files) {
     }
 }
 
+void Exit(int status) {
+    QTimer::singleShot(0, qApp, [status] { QCoreApplication::exit(status); });
+}
+
+QCoro::Task<void> List(BrowserCacheViewer& viewer, bool allUsers) {
+    if (allUsers)
+        co_await viewer.ListAllUsers();
+    else
+        co_await viewer.GetCacheURLList();
+    PrintRows(viewer.files);
+    PrintTo(stderr, viewer.status + u'\n');
+    Exit(viewer.status.startsWith(u"出错") ? 1 : 0);
+}
+
 QCoro::Task<void> Clear(BrowserCacheViewer& viewer) {
-    viewer.GetCacheURLList();
-    co_await viewer.DeleteAll();
-    viewer.ListAllUsers();
-    co_await viewer.DeleteAll();
-    PrintTo(stdout, CacheTexts::Finished + u'\n');
-    QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+    co_await viewer.GetCacheURLList();
+    const DeletionResult mine = co_await viewer.DeleteAll();
+    co_await viewer.ListAllUsers();
+    const DeletionResult all = co_await viewer.DeleteAll();
+    const QStringList left = mine.left + all.left;
+    if (left.isEmpty()) {
+        PrintTo(stdout, CacheTexts::Finished + u'\n');
+        Exit(0);
+        co_return;
+    }
+    // Scripts learn that not everything went, and what stayed.
+    for (const QString& path : left)
+        PrintTo(stderr, QStringLiteral("未能删除: ") + Field(path) + u'\n');
+    PrintTo(stderr, CacheTexts::NotAllCleared(int(left.size())) + u'\n');
+    Exit(1);
 }
 
 } // namespace
@@ -87,15 +111,9 @@ int RunCacheCommand(const QStringList& arguments) {
         SetHomesRoot(parser.value(homes));
     BrowserCacheViewer viewer(parser.isSet(profile) ? SingleFolderProfile(parser.value(profile))
                                                     : ProgramProfileFolders());
-    if (action == u"list") {
-        if (parser.isSet(allUsers))
-            viewer.ListAllUsers();
-        else
-            viewer.GetCacheURLList();
-        PrintRows(viewer.files);
-        PrintTo(stderr, viewer.status + u'\n');
-        return viewer.status.startsWith(u"出错") ? 1 : 0;
-    }
-    Clear(viewer);
+    if (action == u"list")
+        List(viewer, parser.isSet(allUsers));
+    else
+        Clear(viewer);
     return QCoreApplication::exec();
 }

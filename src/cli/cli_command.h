@@ -15,6 +15,7 @@ int RunCacheCommand(const QStringList& arguments);
 int RunResolveCommand(const QStringList& arguments);
 int RunHarvestCommand(const QStringList& arguments);
 
+class DownloadSession;
 class TaskListModel;
 struct DownloadTask;
 
@@ -27,8 +28,10 @@ struct DownloadRunSettings {
 };
 
 // Downloads every waiting task of tasks and returns when all are done or
-// failed; the running counts go to standard error.
-void RunDownloadQueue(TaskListModel& tasks, const DownloadRunSettings& settings);
+// failed; the running counts go to standard error. session carries the cookies
+// and User-Agent of a browser profile; none: plain requests.
+void RunDownloadQueue(TaskListModel& tasks, const DownloadRunSettings& settings,
+                      DownloadSession* session = nullptr);
 
 // A task's outcome as "download" prints it: state, size, percent, type and
 // path, separated by tabs.

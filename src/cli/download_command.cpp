@@ -36,13 +36,14 @@ public:
 
 } // namespace
 
-void RunDownloadQueue(TaskListModel& tasks, const DownloadRunSettings& run) {
+void RunDownloadQueue(TaskListModel& tasks, const DownloadRunSettings& run,
+                      DownloadSession* session) {
     SharedOptions options;
     options.DownloadMethod = qint16(run.method);
     options.MaxFileSizeMB = run.maxMb;
     StderrPrompter prompter;
-    DownloadSession session(nullptr);
-    DownloadScheduler scheduler(tasks, options, session, prompter);
+    DownloadSession ownSession(nullptr);
+    DownloadScheduler scheduler(tasks, options, session ? *session : ownSession, prompter);
     scheduler.settings.threads = run.threads;
     scheduler.settings.policy = run.policy;
     scheduler.hooks.panel4 = [](const QString& counts) {
@@ -83,7 +84,8 @@ int RunDownloadCommand(const QStringList& arguments) {
     const QCommandLineOption policy(QStringLiteral("policy"),
                                     QStringLiteral("跳过, 覆盖 or 重命名"), QStringLiteral("P"),
                                     DuplicateNamePolicies::Rename);
-    const QCommandLineOption maxMb(QStringLiteral("max-mb"), QStringLiteral("largest file, MB"),
+    const QCommandLineOption maxMb(QStringLiteral("max-mb"),
+                                   QStringLiteral("largest file, MB (0: no limit)"),
                                    QStringLiteral("X"), QStringLiteral("10"));
     const QCommandLineOption queue(QStringLiteral("queue"),
                                    QStringLiteral("keep the queue in this file"),

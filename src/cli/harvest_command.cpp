@@ -2,6 +2,7 @@
 
 #include "app/browser_page.h"
 #include "app/load_watch.h"
+#include "download/download_session.h"
 #include "download/task_list.h"
 #include "search/analysis_run.h"
 #include "search/harvester.h"
@@ -21,9 +22,16 @@
 #include <QUrl>
 #include <QWebEngineProfile>
 
+#include <memory>
+
 namespace {
 
 struct HarvestJob {
+    // Off the record: a batch run leaves nothing behind. It lives through the
+    // downloads, and the session mirrors its cookies from the start, so a file
+    // that a landing page's cookie unlocks is downloaded with that cookie.
+    std::unique_ptr<QWebEngineProfile> profile = std::make_unique<QWebEngineProfile>();
+    std::unique_ptr<DownloadSession> session = std::make_unique<DownloadSession>(profile.get());
     QString startUrl;
     bool checkedOnly = false;
     SharedOptions options;
@@ -34,10 +42,9 @@ struct HarvestJob {
 
 // Every result page, then every record: as "加入全部到列表" and "分析全部" do.
 QCoro::Task<bool> HarvestAndAnalyse(HarvestJob& job) {
-    QWebEngineProfile profile; // off the record: a batch run leaves nothing behind
-    BrowserPage results(&profile);
+    BrowserPage results(job.profile.get());
     results.setSilent(true);
-    BrowserPage hidden(&profile);
+    BrowserPage hidden(job.profile.get());
     PdfLinkResolver::PrepareHiddenBrowser(&hidden);
     SearchFlags flags;
     QObject::connect(&results, &BrowserPage::DocumentComplete, &flags,
@@ -142,7 +149,8 @@ int RunHarvestCommand(const QStringList& arguments) {
     if (!harvested)
         return 1;
 
-    RunDownloadQueue(job.tasks, {methodValue, threadValue, DuplicateNamePolicies::Rename, 10});
+    RunDownloadQueue(job.tasks, {methodValue, threadValue, DuplicateNamePolicies::Rename, 10},
+                     job.session.get());
 
     bool anyFailed = false;
     for (int row = 1; row <= job.records.count(); ++row) {

@@ -19,10 +19,11 @@ QCoro::Task<int> Resolve(QStringList addresses) {
     flags.setStopAnalysis(false);
     PdfLinkResolver resolver(&page, flags);
     for (const QString& address : addresses) {
+        // A local file named here is the user's choice; pages never get to name one.
+        const bool local = QFileInfo::exists(address);
         const QString target =
-            QFileInfo::exists(address)
-                ? QUrl::fromLocalFile(QFileInfo(address).absoluteFilePath()).toString()
-                : address;
+            local ? QUrl::fromLocalFile(QFileInfo(address).absoluteFilePath()).toString() : address;
+        resolver.setLocalFilesAllowed(local);
         const QString pdf = co_await resolver.获取PDF下载网址(target);
         PrintTo(stdout, address + u'\t' + pdf + u'\n');
         std::fflush(stdout);

@@ -3,31 +3,28 @@
 #include "tools/widget_prompter.h"
 
 #include "download/download_activity.h"
+#include "download/list_rules.h"
 #include "download/scheduler.h"
 #include "download/task_list.h"
 
 #include <QMainWindow>
 
-#include <memory>
-
 struct AppContext;
-class BrowserView;
+class DownloadOptionsPanel;
 class DownloadSession;
+class LoginPane;
 class Prompter;
 class QAction;
-class QCheckBox;
-class QComboBox;
-class QFrame;
 class QLabel;
 class QMenu;
-class QPushButton;
-class QRadioButton;
 class QStackedWidget;
 class QStatusBar;
-class QTableView;
 class QTimer;
+class TaskListView;
 
-// The download manager's window: options panel, task list, login browser pane.
+// The download manager's window: options panel, task list, login browser pane,
+// status bar and menus. It wires these to the task list and the scheduler; the
+// rules live in the core.
 class fFileDownload : public QMainWindow {
     Q_OBJECT
 
@@ -40,7 +37,8 @@ public:
     fFileDownload(AppContext& context, Prompter* prompter);
     ~fFileDownload() override;
 
-    // The open download window, or nullptr.
+    // The open download window, or nullptr. A window being closed is none: what
+    // is handed to it meanwhile would go with it.
     static fFileDownload* Find();
     // The open download window, created first when there is none; shown.
     static fFileDownload* Show(AppContext& context);
@@ -52,40 +50,19 @@ public:
     // What the engine is doing (the scheduler keeps it).
     DownloadActivity& activity;
 
-    QFrame* Picture3;
-    QLabel* Label7;         // "下载方式：n"
-    QPushButton* Command26; // "切换"
-    QComboBox* Combo1;      // threads "1".."6"
-    QRadioButton* Option1;  // "跳过"
-    QRadioButton* Option2;  // "覆盖"
-    QRadioButton* Option3;  // "重命名"
-    QComboBox* Combo2;      // interval 0..600 s
-    QCheckBox* Check3;      // automatic re-download
-    QComboBox* Combo4;
-    QCheckBox* Check4;      // automatic start
-    QCheckBox* Check5;      // stop after five problems
-    QCheckBox* Check6;      // sounds
-    QPushButton* Command4;  // "开始下载"
-    QPushButton* Command31; // "停止下载"
-    QPushButton* Command1;  // "网页登录"
-    QLabel* Label1;         // "n条"
-    QLabel* RunningIndicator;
-    QStackedWidget* listArea;
-    QTableView* ListView3;
-    QWidget* PicWebBK;
-    BrowserView* Web1;
+    DownloadOptionsPanel* Picture3;
+    QStackedWidget* listArea; // the task list, or the login pane in its place
+    TaskListView* ListView3;
+    LoginPane* PicWebBK;
     QStatusBar* StatusBar1;
     QLabel* Panel[4];
-    bool WebPageLoading = false; // the login pane's browser is loading a page
-    QTimer* Timer_Down;          // scheduler tick (the scheduler's)
-    QTimer* Timer1;              // supervisor (the scheduler's)
-
+    QTimer* Timer_Down; // scheduler tick (the scheduler's)
+    QTimer* Timer1;     // supervisor (the scheduler's)
     QMenu* menu下载;
+
     QAction* action(const QString& objectName) const;
 
-    // The duplicate-name policy as the options show it.
-    QString SelectedPolicy() const;
-    // Shows the method and enables the thread list for method 2 (text "1").
+    // Shows the method; the thread list is enabled for method 2 (text "1").
     void ShowMethod(int method);
     // "切换"
     void SwitchMethod();
@@ -108,29 +85,40 @@ public:
     void ClearList();
     void DeleteWebPageFiles();
     void DeleteFailedFiles();
+    void StartDownloads();
+    void StopDownloads();
     void CancelSelected();
     void OpenFile();
     void OpenFolder();
     void OpenInEditor();
     void CopyName();
     void ReplaceUrls();
-    void ExportNames(bool unfinishedOnly);
-    // Tools menu
+    void ExportAllNames();
+    void ExportUnfinishedNames();
+    void CloseWindow();
+    // The other menus.
+    void ShowSearchWindow();
+    void OpenOptions();
     void CheckFiles();
     void CorrectFileTypes();
+    void ClearCache();
     void DetectChosenFile();
+    void ShowAbout();
+
+    // "网页登录" and "关闭(隐藏)".
+    void ShowLoginPane();
+    void HideLoginPane();
 
     // Header click.
     void SortBy(int column);
-    Qt::SortOrder sortOrder() const { return sortOrder_; }
+    Qt::SortOrder sortOrder() const { return sortOrder_.current; }
     // Row clicks (0-based model rows).
     void RowClicked(int row0);
     void RowDoubleClicked(int row0);
-    // Enables the right-click menu's items for the run state.
-    void PrepareContextMenu();
-
-    QList<int> selectedRows() const; // 1-based, ascending
-    int currentRow() const;          // 1-based, 0 when none
+    // A right click in the list: the list menu opens there, its items set for the run.
+    void ShowContextMenu(const QPoint& at);
+    // Status panel 2 clicked: a web address there opens in the web browser.
+    void Panel2Clicked();
 
     Prompter& prompter() { return *prompter_; }
 
@@ -141,16 +129,18 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void buildPanel();
-    void buildList();
-    void buildMenus();
+    void buildStatusBar();
+    void connectPanel();
+    void connectLoginPane();
     void connectScheduler();
     void load();
-    QAction* addItem(QMenu* menu, const QString& caption, const QString& name);
-    // False, with the message, while downloads run.
-    bool mayChangeRows();
+    void applyMenuStates();
+    bool running() const;
     void showCount();
 
     AppContext& context_;
-    Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
+    HeaderSortOrder sortOrder_;
+    bool contextMenuOpening_ = false;
+    // From the start of a close (its question included) until it is refused.
+    bool closing_ = false;
 };

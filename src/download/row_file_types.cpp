@@ -27,6 +27,13 @@ bool CorrectRowType(TaskListModel& tasks, int row) {
         if (task.savedPath == path)
             task.savedPath = target; // still the file it wrote, under its new name
     });
+    // Another row that wrote the file moved has lost it, and one that once wrote
+    // the name it now has (deleted since) never owned this file: neither may delete it.
+    for (int other = 1; other <= tasks.count(); ++other) {
+        const QString& saved = tasks.task(other).savedPath;
+        if (other != row && (saved == path || saved == target))
+            tasks.editTask(other, [](DownloadTask& task) { task.savedPath.clear(); });
+    }
     return true;
 }
 
@@ -40,12 +47,10 @@ int CorrectAllRowTypes(TaskListModel& tasks) {
 }
 
 void CheckFilesExist(TaskListModel& tasks) {
-    tasks.editRows([](QList<DownloadTask>& list) {
-        for (DownloadTask& t : list) {
-            // The type as the row has it: "x.PDF" and "x.pdf" are different files here.
-            if (!FileExists(t.filePath()))
-                t.percent = QStringLiteral("不存在");
-        }
+    tasks.editRows([](DownloadTask& t) {
+        // The type as the row has it: "x.PDF" and "x.pdf" are different files here.
+        if (!FileExists(t.filePath()))
+            t.percent = QStringLiteral("不存在");
     });
 }
 

@@ -96,6 +96,16 @@ int RenameWithoutReplacing(const QByteArray& from, const QByteArray& to) {
     return ::rename(from.constData(), to.constData());
 }
 
+// Makes the entries of path's folder durable.
+void SyncFolderOf(const QString& path) {
+    const int fd = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
+                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
 } // namespace
 
 CommitResult CommitPartFile(const QString& partPath, const QString& target,
@@ -115,11 +125,14 @@ CommitResult CommitPartFile(const QString& partPath, const QString& target,
             commit.errorText = QStringLiteral("文件是只读的");
             return commit;
         }
+        const bool replacing = AnythingExists(target);
         tell(target);
         if (::rename(from.constData(), QFile::encodeName(target).constData()) != 0) {
             commit.result = TransferResult::CannotReplace;
             commit.errorText = QString::fromLocal8Bit(std::strerror(errno));
             tell({});
+        } else if (replacing) {
+            SyncFolderOf(target); // the old file's name now leads to the new one for good
         }
         return commit;
     }

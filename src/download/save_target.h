@@ -48,6 +48,7 @@ bool IsReadOnlyFile(const QString& path);
 // Puts a complete part file in place of its target in one step. Under overwrite
 // the target is replaced; otherwise a file that appeared there meanwhile is kept
 // and the policy is applied again (rename picks the next number, skip gives up).
+// A replaced file's folder is synced; the part itself the caller syncs first.
 struct CommitResult {
     TransferResult result = TransferResult::Saved; // Saved, Exists or CannotReplace
     QString path;                                  // the file now in place

@@ -5,6 +5,7 @@
 #include "download/save_names.h"
 #include "download/save_target.h"
 #include "download/task_list.h"
+#include "download/transfer_core.h"
 #include "download/transfer_pool.h"
 #include "search/address_names.h"
 #include "search/result_parser.h"
@@ -117,13 +118,11 @@ void DownloadScheduler::Stop() {
             pool_->cancel(r.ticket);
         }
     }
-    tasks_.editRows([](QList<DownloadTask>& list) {
-        for (DownloadTask& t : list) {
-            if (t.state == TaskState::Downloading) {
-                t.state = TaskState::Failed;
-                t.result = TaskResult::Cancelled;
-                t.percent = QStringLiteral("下载取消");
-            }
+    tasks_.editRows([](DownloadTask& t) {
+        if (t.state == TaskState::Downloading) {
+            t.state = TaskState::Failed;
+            t.result = TaskResult::Cancelled;
+            t.percent = QStringLiteral("下载取消");
         }
     });
     updateActivity();
@@ -153,6 +152,16 @@ int DownloadScheduler::pickRow(bool oneAtATime, QString& target) {
         }
         if (hostWaits_.waiting(host, now))
             continue;
+        if (!IsDownloadAddress(DownloadUrl(t.url))) {
+            // A local file or a script address is nothing to download.
+            tasks_.editTask(row, [](DownloadTask& task) {
+                task.state = TaskState::Failed;
+                task.result = TaskResult::Failed;
+                task.percent = QStringLiteral("不支持的网址");
+                task.error = QStringLiteral("只能下载 http 或 https 网址：") + task.url;
+            });
+            continue;
+        }
         QString name = SanitizeFileName(t.name);
         if (name.isEmpty())
             name = NameFromAddress(t.url);
@@ -175,6 +184,12 @@ int DownloadScheduler::pickRow(bool oneAtATime, QString& target) {
             if (!确定是需要下载(row))
                 continue;
             target = tasks_.task(row).filePath();
+            // A name that a running task writes is not asked for until it is free
+            // (skip and overwrite wait for it; rename numbers around it).
+            const qint64 holder = reservations_->holder(target);
+            if (settings.policy != DuplicateNamePolicies::Rename && holder != 0 &&
+                holder != tasks_.task(row).id)
+                continue;
             return row;
         }
         const DownloadTask& ready = tasks_.task(row);
@@ -204,6 +219,8 @@ void DownloadScheduler::tick() {
         setScheduling(false);
         return;
     }
+    if (hooks.loginRunning && hooks.loginRunning())
+        return;
     const qint64 sinceFinish = qAbs(lastFinish_.msecsTo(QDateTime::currentDateTime()));
     if (sinceFinish <= qint64(settings.intervalSeconds) * 1000)
         return;
@@ -237,8 +254,7 @@ void DownloadScheduler::startTransfer(int row, bool oneAtATime, const QString& t
 
     TransferJob job;
     job.owner = t.id;
-    job.url =
-        QUrl(TrimSpaces(QString(t.url).replace(QStringLiteral("&amp;"), QStringLiteral("&"))));
+    job.url = DownloadUrl(t.url);
     job.target = target;
     job.naming = {t.folder, t.name, t.type, settings.policy, oneAtATime};
     const QString address = job.url.toString();
@@ -248,10 +264,10 @@ void DownloadScheduler::startTransfer(int row, bool oneAtATime, const QString& t
     } else {
         job.partPath = PartPathFor(target, address);
         if (t.partPath != job.partPath)
-            RemovePartFiles(t.ownedPartPath());
+            RemoveTaskPartFiles(t.ownedPartPath(), address);
     }
     job.userAgent = session_.userAgent();
-    job.maxBytes = options_.maxFileSizeBytes();
+    job.maxFileSizeMB = options_.MaxFileSizeMB;
     const bool alone = oneAtATime || settings.threads <= 1;
     job.networkBuffer = alone ? SingleTransferReadBuffer : TransferReadBuffer;
     job.reservations = reservations_;

@@ -45,6 +45,8 @@ struct SchedulerHooks {
     std::function<void(bool enabled)> startMenuEnabled;
     std::function<void()> autoOptionsCleared;
     std::function<void(int row)> login; // after a web page arrived instead of a file
+    // A login runs: nothing new starts meanwhile, it would only fetch the login page again.
+    std::function<bool()> loginRunning;
     std::function<void(int sound)> playSound;
 };
 

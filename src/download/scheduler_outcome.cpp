@@ -54,7 +54,7 @@ void DownloadScheduler::markExisting(int row, const QString& path) {
         t.percent = QStringLiteral("已存在，跳过");
         t.error.clear();
         // A finished task keeps no unfinished body.
-        RemovePartFiles(t.ownedPartPath());
+        RemoveTaskPartFiles(t.ownedPartPath(), DownloadAddress(t.url));
         t.partPath.clear();
     });
 }
@@ -92,7 +92,13 @@ void DownloadScheduler::onFinished(const std::shared_ptr<TransferTicket>& ticket
     const TransferOutcome& outcome = ticket->outcome;
     const int row = tasks_.rowOfId(id);
     if (row > 0) {
-        const QString kept = outcome.partKept ? ticket->job.partPath : QString();
+        QString kept = outcome.partKept ? ticket->job.partPath : QString();
+        // The row's address changed meanwhile: a part of the old one is not its to continue.
+        const QString address = ticket->job.url.toString();
+        if (!kept.isEmpty() && DownloadAddress(tasks_.task(row).url) != address) {
+            RemoveTaskPartFiles(kept, address);
+            kept.clear();
+        }
         tasks_.editTask(row, [&kept](DownloadTask& t) { t.partPath = kept; });
         // After Stop the row already says so; only a file that did arrive is still told.
         if (!run.stopped || outcome.result == TransferResult::Saved)
@@ -161,13 +167,11 @@ void DownloadScheduler::applyOutcome(int row, const Running& run, const Transfer
         hostWaits_.answered(
             HostWaits::HostOf(o.finalUrl.isValid() ? o.finalUrl : run.ticket->job.url));
         const QString saved = o.savedPath;
-        if (run.ticket->job.naming.policy == DuplicateNamePolicies::Overwrite) {
-            // The file replaced was another row's: it no longer is, so that row's
-            // commands must not delete it.
-            for (int other = 1; other <= tasks_.count(); ++other) {
-                if (other != row && tasks_.task(other).savedPath == saved)
-                    tasks_.editTask(other, [](DownloadTask& t) { t.savedPath.clear(); });
-            }
+        // Whatever another row once wrote there (replaced, or deleted by the user
+        // since) is gone: that row's commands must not delete this file.
+        for (int other = 1; other <= tasks_.count(); ++other) {
+            if (other != row && tasks_.task(other).savedPath == saved)
+                tasks_.editTask(other, [](DownloadTask& t) { t.savedPath.clear(); });
         }
         tasks_.editTask(row, [&](DownloadTask& t) {
             t.name = o.name;
@@ -205,8 +209,10 @@ void DownloadScheduler::applyOutcome(int row, const Running& run, const Transfer
         show3(TransferStateText(12));
         return;
     case TransferResult::NameBusy:
-        // Another task still writes that name: this one goes back to the queue.
-        tasks_.editTask(row, [](DownloadTask& t) {
+        // Another task still writes that name: this one goes back to the queue,
+        // with the server's type, so it is not asked for again while the name is busy.
+        tasks_.editTask(row, [&o](DownloadTask& t) {
+            t.type = o.type;
             t.state = TaskState::Waiting;
             t.size = QStringLiteral("等待重新下载");
             t.received.clear();

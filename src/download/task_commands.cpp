@@ -1,6 +1,5 @@
 #include "download/task_commands.h"
 
-#include "download/part_file.h"
 #include "tools/file_helpers.h"
 #include "tools/prompter.h"
 #include "tools/shell_open.h"
@@ -28,18 +27,47 @@ std::optional<double> ParseNumber(const QString& text) {
 } // namespace
 
 void ShuffleTasks(TaskListModel& tasks, const std::function<int(int)>& pick) {
-    QList<int> order(tasks.count());
-    std::iota(order.begin(), order.end(), 0);
-    int moved = 0;
+    // The rows not moved yet keep their order at the top, so "the r-th row" is the
+    // r-th original position still unmoved: a Fenwick tree over the positions finds
+    // and takes it in O(log n), instead of moving the rows behind it.
+    const int count = tasks.count();
+    QList<int> tree(count + 1, 0);
+    for (int i = 1; i <= count; ++i) {
+        ++tree[i];
+        if (const int up = i + (i & -i); up <= count)
+            tree[up] += tree[i];
+    }
+    int top = 1;
+    while (top * 2 <= count)
+        top *= 2;
+    QList<int> moved;
     for (int draws = 1;; ++draws) {
-        const int n = tasks.count() - moved;
+        const int n = count - int(moved.size());
         if (n < 1 || draws > MaxShuffleMoves)
             break;
-        const int r = std::clamp(pick(n), 1, n);
-        const int row = order.takeAt(r - 1);
-        order.append(row);
-        ++moved;
+        int rest = std::clamp(pick(n), 1, n);
+        int position = 0;
+        for (int step = top; step > 0; step /= 2) {
+            if (position + step <= count && tree[position + step] < rest) {
+                position += step;
+                rest -= tree[position];
+            }
+        }
+        ++position; // 1-based original position of the picked row
+        for (int i = position; i <= count; i += i & -i)
+            --tree[i];
+        moved.append(position - 1);
     }
+    QList<bool> taken(count, false);
+    for (int row : std::as_const(moved))
+        taken[row] = true;
+    QList<int> order;
+    order.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        if (!taken.at(i))
+            order.append(i);
+    }
+    order.append(moved);
     tasks.reorder(order);
 }
 
@@ -89,29 +117,23 @@ void RequeueSmallerThan(TaskListModel& tasks, double limit) {
 }
 
 void DeleteFilesWhere(TaskListModel& tasks, const std::function<bool(const DownloadTask&)>& test) {
-    tasks.editRows([&test](QList<DownloadTask>& list) {
-        for (DownloadTask& t : list) {
-            if (!test(t))
-                continue;
-            t.size.clear();
-            t.received.clear();
-            t.percent.clear();
-            // What this task wrote, its kept part included; nobody else's file.
-            DeleteOwnedFile(t);
-            if (t.state != TaskState::Downloading) {
-                RemovePartFiles(t.ownedPartPath());
-                t.partPath.clear();
-            }
-        }
+    tasks.editRows([&test](DownloadTask& t) {
+        if (!test(t))
+            return;
+        t.size.clear();
+        t.received.clear();
+        t.percent.clear();
+        // What this task wrote, its kept part included; nobody else's file.
+        DeleteOwnedFile(t);
+        if (t.state != TaskState::Downloading)
+            ForgetPartFile(t);
     });
 }
 
 void CancelWaiting(TaskListModel& tasks, const QList<int>& selectedRows) {
-    tasks.editRows([&selectedRows](QList<DownloadTask>& list) {
-        for (int row : selectedRows) {
-            if (row >= 1 && row <= list.size() && list[row - 1].state == TaskState::Waiting)
-                list[row - 1].state = TaskState::Failed;
-        }
+    tasks.editRows(selectedRows, [](DownloadTask& t) {
+        if (t.state == TaskState::Waiting)
+            t.state = TaskState::Failed;
     });
 }
 

@@ -1,5 +1,6 @@
 #include "download/task_list.h"
 
+#include "download/part_file.h"
 #include "download/task_list_changes.h"
 #include "tools/file_helpers.h"
 #include "tools/list_rows.h"
@@ -9,24 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <algorithm>
-#include <numeric>
-
-namespace {
-
-// The text a cell sorts by: numbers as 12-digit zero-padded text.
-QString SortKey(const QString& cell, bool percent) {
-    QString text = cell;
-    if (percent)
-        text.remove(u'%');
-    bool ok = false;
-    const qlonglong number = text.trimmed().toLongLong(&ok);
-    if (ok && number >= 0)
-        return QStringLiteral("%1").arg(number, 12, 10, QLatin1Char('0'));
-    return cell;
-}
-
-QString CellText(const DownloadTask& t, int column) {
+QString TaskListModel::CellText(const DownloadTask& t, int column) {
     switch (column) {
     case TaskListModel::NameColumn:
         return t.name;
@@ -48,14 +32,12 @@ QString CellText(const DownloadTask& t, int column) {
 }
 
 // Runs for every row each second: compares without building lower-case copies.
-bool IsWebType(const QString& type, bool xmlToo) {
+bool IsWebPageType(const QString& type, bool xmlToo) {
     const auto is = [&type](QStringView word) {
         return type.compare(word, Qt::CaseInsensitive) == 0;
     };
     return is(u"htm") || is(u"html") || (xmlToo && is(u"xml"));
 }
-
-} // namespace
 
 QString TaskStateWord(TaskState state) {
     switch (state) {
@@ -76,7 +58,7 @@ QString DownloadTask::filePath() const {
 }
 
 bool DownloadTask::hasWebPageType() const {
-    return IsWebType(type, false);
+    return IsWebPageType(type, false);
 }
 
 namespace {
@@ -109,6 +91,11 @@ void DeleteOwnedFile(DownloadTask& task) {
     if (!path.isEmpty() && FileExists(path))
         QFile::remove(path);
     task.savedPath.clear();
+}
+
+void ForgetPartFile(DownloadTask& task) {
+    RemoveTaskPartFiles(task.ownedPartPath(), DownloadAddress(task.url));
+    task.partPath.clear();
 }
 
 int TaskListModel::ColumnWidthTwips(int column) {
@@ -237,120 +224,6 @@ void TaskListModel::editTask(int row, const std::function<void(DownloadTask&)>& 
     emitRowChanged(row - 1);
 }
 
-void TaskListModel::editRows(const std::function<void(QList<DownloadTask>&)>& edit) {
-    // Shared until the edit writes: only then are the rows copied.
-    const QList<DownloadTask> before = observer_ ? tasks_ : QList<DownloadTask>();
-    beginResetModel();
-    edit(tasks_);
-    rebuildIndex();
-    endResetModel();
-    if (observer_)
-        ReportTaskListChanges(*observer_, before, tasks_);
-}
-
-void TaskListModel::removeTaskRows(QList<int> rows) {
-    rows = ValidRows(std::move(rows), count());
-    if (rows.isEmpty())
-        return;
-    QList<qint64> ids;
-    ids.reserve(rows.size());
-    for (int row : std::as_const(rows))
-        ids.append(tasks_.at(row - 1).id);
-    beginResetModel();
-    RemoveRows(tasks_, rows);
-    rebuildIndex();
-    endResetModel();
-    if (observer_)
-        observer_->tasksRemoved(ids);
-    emit countChanged(count());
-}
-
-void TaskListModel::clear() {
-    beginResetModel();
-    tasks_.clear();
-    index_.clear();
-    idIndex_.clear();
-    endResetModel();
-    if (observer_)
-        observer_->allTasksRemoved();
-    emit countChanged(0);
-}
-
-std::optional<QString>
-TaskListModel::replaceUrls(const std::function<QString(const QString&)>& rewrite) {
-    QList<QString> keys;
-    keys.reserve(tasks_.size());
-    QHash<QString, int> seen;
-    seen.reserve(tasks_.size());
-    for (const DownloadTask& t : std::as_const(tasks_)) {
-        const QString key = rewrite(t.url);
-        if (seen.contains(key))
-            return key;
-        seen.insert(key, 0);
-        keys.append(key);
-    }
-    editRows([&](QList<DownloadTask>& tasks) {
-        for (qsizetype i = 0; i < tasks.size(); ++i) {
-            tasks[i].url = keys.at(i);
-            tasks[i].referer = rewrite(tasks[i].referer);
-        }
-    });
-    return std::nullopt;
-}
-
-void TaskListModel::sortByColumn(int column, Qt::SortOrder order) {
-    if (column < 0 || column >= ColumnCount || tasks_.isEmpty())
-        return;
-    const bool numeric = column == SizeColumn || column == ReceivedColumn;
-    const bool percent = column == PercentColumn;
-    QList<QString> keys;
-    keys.reserve(tasks_.size());
-    for (const DownloadTask& t : std::as_const(tasks_)) {
-        const QString text = CellText(t, column);
-        keys.append(numeric || percent ? SortKey(text, percent) : text);
-    }
-    QList<int> order0(tasks_.size());
-    std::iota(order0.begin(), order0.end(), 0);
-    std::stable_sort(order0.begin(), order0.end(), [&](int a, int b) {
-        const int c = keys.at(a).compare(keys.at(b), Qt::CaseInsensitive);
-        return order == Qt::AscendingOrder ? c < 0 : c > 0;
-    });
-    reorder(order0);
-}
-
-void TaskListModel::reorder(const QList<int>& order) {
-    if (order.size() != tasks_.size())
-        return;
-    emit layoutAboutToBeChanged();
-    QList<DownloadTask> sorted;
-    sorted.reserve(tasks_.size());
-    for (int from : order)
-        sorted.append(std::move(tasks_[from]));
-    tasks_ = std::move(sorted);
-    rebuildIndex();
-    emit layoutChanged();
-    if (observer_)
-        observer_->orderChanged(TaskIds(tasks_));
-}
-
-void TaskListModel::rebuildIndex() {
-    index_.clear();
-    index_.reserve(tasks_.size());
-    idIndex_.clear();
-    idIndex_.reserve(tasks_.size());
-    // Ids given from outside are kept (and never handed out again); a task added
-    // by a bulk edit without one, or with one already taken, gets a new one.
-    for (const DownloadTask& t : std::as_const(tasks_))
-        lastId_ = std::max(lastId_, t.id);
-    for (int i = 0; i < count(); ++i) {
-        DownloadTask& t = tasks_[i];
-        if (t.id <= 0 || idIndex_.contains(t.id))
-            t.id = ++lastId_;
-        index_.insert(t.url, i);
-        idIndex_.insert(t.id, i);
-    }
-}
-
 int TaskListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : count();
 }
@@ -395,55 +268,4 @@ QVariant TaskListModel::headerData(int section, Qt::Orientation orientation, int
                                                    u"百分比", u"保存路径", u"B"};
     return section >= 0 && section < ColumnCount ? QString::fromUtf16(headers[section])
                                                  : QVariant();
-}
-
-void TaskListModel::requeue(DownloadTask& t, bool xmlIsWebPage) {
-    // Only the file this task wrote goes; a same-named file of another row or of
-    // the user stays. A kept part file stays too: the next attempt continues it.
-    DeleteOwnedFile(t);
-    t.state = TaskState::Waiting;
-    t.result = TaskResult::None;
-    t.error.clear();
-    // A placeholder type: the server's content type or the content check sets the real one.
-    if (IsWebType(t.type, xmlIsWebPage))
-        t.type = QStringLiteral("xxx");
-    t.size.clear();
-    t.received.clear();
-    t.percent.clear();
-}
-
-void TaskListModel::RequeueTask(int row) {
-    if (row < 1 || row > count())
-        return;
-    requeue(tasks_[row - 1], false);
-    notifyChanged(row - 1);
-    emitRowChanged(row - 1);
-}
-
-void TaskListModel::RequeueTasks(const QList<int>& rows) {
-    editRows([this, &rows](QList<DownloadTask>& tasks) {
-        for (int row : rows) {
-            if (row >= 1 && row <= tasks.size())
-                requeue(tasks[row - 1], false);
-        }
-    });
-}
-
-void TaskListModel::RequeueFailedTasks() {
-    editRows([this](QList<DownloadTask>& tasks) {
-        for (DownloadTask& t : tasks) {
-            if (t.state == TaskState::Failed)
-                requeue(t, false);
-        }
-    });
-}
-
-void TaskListModel::RequeueWebPageTasks() {
-    editRows([this](QList<DownloadTask>& tasks) {
-        for (DownloadTask& t : tasks) {
-            if (IsWebType(t.type, true) &&
-                (t.state == TaskState::Done || t.state == TaskState::Failed))
-                requeue(t, true);
-        }
-    });
 }

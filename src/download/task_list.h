@@ -24,6 +24,9 @@ enum class TaskResult : int {
 // The status-bar word of a state.
 QString TaskStateWord(TaskState state);
 
+// "htm" or "html", and "xml" when xmlToo; case ignored.
+bool IsWebPageType(const QString& type, bool xmlToo);
+
 // One download: a row of the task list.
 struct DownloadTask {
     qint64 id = 0;    // stable while the task is listed, never reused; 0 until listed
@@ -49,10 +52,15 @@ struct DownloadTask {
     // savedPath / partPath when it still lies inside the task's folder, else empty text.
     QString ownedFilePath() const;
     QString ownedPartPath() const;
+
+    bool operator==(const DownloadTask&) const = default;
 };
 
 // Deletes the file the task wrote, if any, and forgets it; other files stay.
 void DeleteOwnedFile(DownloadTask& task);
+// Forgets the task's kept part, deleting it only while it is the task's own: kept
+// for the task's address and not held by a running download.
+void ForgetPartFile(DownloadTask& task);
 
 // Told of every change to a task list as it happens, before any view repaints:
 // what keeps the list on disk. Tasks are named by their ids.
@@ -75,7 +83,8 @@ public:
 };
 
 // The task list behind ListView3. Rows are addressed from 1; the URL is a
-// unique key found through a hash index. Bulk changes reach views as one reset.
+// unique key found through a hash index. Bulk changes announce only the rows they
+// change, so views keep their selection and current row.
 class TaskListModel : public QAbstractTableModel {
     Q_OBJECT
 
@@ -95,6 +104,8 @@ public:
 
     // Initial column widths, in twips.
     static int ColumnWidthTwips(int column);
+    // The text a task shows in a column.
+    static QString CellText(const DownloadTask& task, int column);
 
     using QAbstractTableModel::QAbstractTableModel;
 
@@ -118,6 +129,8 @@ public:
     // Appends a waiting task unless its URL is listed; false then.
     bool appendTask(const QString& url, const QString& name, const QString& type,
                     const QString& folder, const QString& referer = {});
+    // Appends many tasks in one change, each unless its URL is listed; how many were added.
+    int appendTasks(QList<DownloadTask> tasks);
 
     void setState(int row, TaskState state);
     void setCell(int row, Column column, const QString& text);
@@ -129,9 +142,11 @@ public:
     // Changes one task's fields other than its key and id; one repaint of the row.
     void editTask(int row, const std::function<void(DownloadTask&)>& edit);
 
-    // Changes a row freely; for bulk edits, one repaint at the end.
-    void editRows(const std::function<void(QList<DownloadTask>&)>& edit);
-    // Removes the given 1-based rows in one change.
+    // Runs edit on every row (or on the given 1-based rows) and announces the rows
+    // it changed, nothing else. Keys and ids stay. Returns how many rows changed.
+    int editRows(const std::function<void(DownloadTask&)>& edit);
+    int editRows(const QList<int>& rows, const std::function<void(DownloadTask&)>& edit);
+    // Removes the given 1-based rows; the rows that stay keep their selection.
     void removeTaskRows(QList<int> rows);
     void clear();
     // Replaces URL keys and referers; refused (returns the first clashing key)
@@ -142,6 +157,7 @@ public:
     // cells themselves keep their text.
     void sortByColumn(int column, Qt::SortOrder order);
     // Reorders rows: order[i] is the 0-based old position of the new row i.
+    // Selections and the current row follow their rows. Not a permutation: nothing.
     void reorder(const QList<int>& order);
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -177,10 +193,16 @@ signals:
     void countChanged(int count);
 
 private:
-    void requeue(DownloadTask& task, bool xmlIsWebPage);
+    // Both return whether the task changed.
+    static bool requeue(DownloadTask& task, bool xmlIsWebPage);
+    static bool editKeepingKeys(DownloadTask& task, const std::function<void(DownloadTask&)>& edit);
     void rebuildIndex();
     void emitRowChanged(int row0);
     void notifyChanged(int row0);
+    // dataChanged for the given 0-based rows (ascending), a signal per run of neighbours.
+    void announceRows(const QList<int>& rows0);
+    // Moves rows into order (as reorder) between the layout signals; no checks.
+    void applyOrder(const QList<int>& order);
 
     TaskListObserver* observer_ = nullptr;
     QList<DownloadTask> tasks_;

@@ -3,16 +3,17 @@
 #include "download/body_decoder.h"
 #include "download/file_type.h"
 #include "download/part_file.h"
+#include "download/response_head.h"
 #include "download/save_names.h"
 #include "download/save_target.h"
 #include "settings/settings_keys.h"
 #include "tools/file_helpers.h"
-#include "tools/text_utils.h"
 #include "tools/time_limits.h"
 #include "tools/wait.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLocale>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -23,22 +24,6 @@
 using std::chrono::milliseconds;
 
 namespace {
-
-// What the final response's headers say.
-struct Head {
-    int status = 0;
-    QString reason;
-    qint64 contentLength = -1;
-    QByteArray encoding;  // Content-Encoding, lower-cased; empty for none
-    bool encoded = false; // the body is decoded on the way, so the file's length differs
-    QByteArray etag;
-    QByteArray lastModified;
-    QString contentType;
-    int retryAfter = -1;
-    qint64 rangeStart = -1; // Content-Range of a partial answer
-    qint64 rangeEnd = -1;
-    qint64 rangeTotal = -1;
-};
 
 bool IsRedirect(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -60,61 +45,6 @@ void Abort(QNetworkReply* reply) {
         reply->abort();
 }
 
-// "bytes FIRST-LAST/TOTAL"; false for anything else, "*" totals included.
-bool ParseContentRange(const QByteArray& value, Head& head) {
-    const QByteArray text = value.trimmed();
-    if (!text.startsWith("bytes "))
-        return false;
-    const QByteArray spec = text.mid(6).trimmed();
-    const qsizetype dash = spec.indexOf('-');
-    const qsizetype slash = spec.indexOf('/');
-    if (dash <= 0 || slash <= dash)
-        return false;
-    bool a = false;
-    bool b = false;
-    bool c = false;
-    head.rangeStart = spec.left(dash).toLongLong(&a);
-    head.rangeEnd = spec.mid(dash + 1, slash - dash - 1).toLongLong(&b);
-    head.rangeTotal = spec.mid(slash + 1).toLongLong(&c);
-    return a && b && c && head.rangeStart <= head.rangeEnd && head.rangeEnd < head.rangeTotal;
-}
-
-Head ReadHead(QNetworkReply* reply) {
-    Head head;
-    head.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    head.reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
-    bool ok = false;
-    const qint64 length =
-        TrimSpaces(QString::fromLatin1(reply->rawHeader("Content-Length"))).toLongLong(&ok);
-    head.contentLength = ok && length >= 0 ? length : -1;
-    head.encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
-    head.encoded = !head.encoding.isEmpty() && head.encoding != "identity";
-    head.etag = reply->rawHeader("ETag").trimmed();
-    head.lastModified = reply->rawHeader("Last-Modified").trimmed();
-    head.contentType =
-        TrimSpaces(TrimSpaces(reply->header(QNetworkRequest::ContentTypeHeader).toString())
-                       .section(u';', 0, 0));
-    head.retryAfter =
-        ParseRetryAfter(reply->rawHeader("Retry-After"), QDateTime::currentDateTimeUtc());
-    if (!ParseContentRange(reply->rawHeader("Content-Range"), head))
-        head.rangeStart = head.rangeEnd = head.rangeTotal = -1;
-    return head;
-}
-
-// A partial answer continues exactly the bytes kept, of the same version.
-bool RangeContinues(const Head& head, qint64 from, const PartMeta& meta) {
-    if (head.encoded || head.rangeStart != from || head.rangeEnd != head.rangeTotal - 1)
-        return false;
-    if (meta.total >= 0 && head.rangeTotal != meta.total)
-        return false;
-    if (head.contentLength >= 0 && head.contentLength != head.rangeEnd - head.rangeStart + 1)
-        return false;
-    const QByteArray sent = meta.ifRange();
-    if (sent == meta.etag)
-        return head.etag.isEmpty() || head.etag == sent;
-    return head.lastModified.isEmpty() || head.lastModified == sent;
-}
-
 struct ReplyDeleter {
     void operator()(QNetworkReply* reply) const {
         // Deleting a running reply ends its request quietly; an abort here could
@@ -124,15 +54,6 @@ struct ReplyDeleter {
     }
 };
 using ReplyPtr = std::unique_ptr<QNetworkReply, ReplyDeleter>;
-
-QString HttpErrorText(const Head& head) {
-    QString text = QStringLiteral("服务器返回错误：%1").arg(head.status);
-    if (!head.reason.isEmpty())
-        text += u' ' + head.reason;
-    if (head.retryAfter >= 0)
-        text += QStringLiteral("（%1秒后可重试）").arg(head.retryAfter);
-    return text;
-}
 
 } // namespace
 
@@ -161,6 +82,11 @@ QString NetworkErrorText(QNetworkReply::NetworkError error) {
     default:
         return QStringLiteral("网络错误（%1）").arg(int(error));
     }
+}
+
+bool IsDownloadAddress(const QUrl& url) {
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && !url.host().isEmpty() && (scheme == u"http" || scheme == u"https");
 }
 
 int ParseRetryAfter(const QByteArray& value, const QDateTime& now) {
@@ -194,6 +120,12 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
         out.result = TransferResult::Cancelled;
         co_return out;
     }
+    // The network manager would read a local file or a data address as well.
+    if (!IsDownloadAddress(job.url)) {
+        out.result = TransferResult::NoResponse;
+        out.errorText = QStringLiteral("只能下载 http 或 https 网址");
+        co_return out;
+    }
     PartFile part(job.partPath);
     if (!part.open()) {
         // Not ours to clean up: it may be another program's download.
@@ -205,6 +137,7 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
     bool mayResume = kept && kept->url == address && !kept->ifRange().isEmpty() &&
                      part.size() > 0 && (kept->total < 0 || part.size() <= kept->total);
     QByteArray buffer(TransferReadBuffer, Qt::Uninitialized);
+    bool discard = false; // the part holds bytes that must not be continued
 
     for (int attempt = 0;; ++attempt) {
         const qint64 resumeFrom = mayResume ? part.size() : 0;
@@ -275,8 +208,9 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
 
         bool alreadyComplete = false;
         if (resumeFrom > 0 && head.status == 416) {
-            // Nothing left to send: the part is whole when it has the announced size.
-            if (kept->total >= 0 && part.size() == kept->total) {
+            // Nothing left to send: the part is whole when it has the size the
+            // server names now and announced before, of the same version.
+            if (ConfirmsWholePart(head, *kept, part.size())) {
                 alreadyComplete = true;
             } else if (startOver()) {
                 continue;
@@ -314,12 +248,14 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
         ticket.received.store(resuming ? part.size() : 0);
         ticket.responded.store(true);
 
-        if (job.maxBytes > 0 && total > job.maxBytes) {
+        if (total >= 0 && ExceedsSizeLimit(total, job.maxFileSizeMB)) {
             out.result = TransferResult::TooBig;
             break;
         }
         if (job.naming.typeFromResponse) {
-            const QString extension = MimeToExtension(head.contentType);
+            // A whole part's type is the one its body came with, not the error page's.
+            const QString extension =
+                MimeToExtension(alreadyComplete ? kept->contentType : head.contentType);
             if (!extension.isEmpty() && !extension.contains(u'/'))
                 out.type = extension;
             SaveNaming naming = job.naming;
@@ -359,7 +295,7 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
                 out.errorText = QStringLiteral("无法写入文件：") + part.errorText();
                 break;
             }
-            PartMeta meta{address, head.etag, head.lastModified, total};
+            PartMeta meta{address, head.etag, head.lastModified, total, head.contentType};
             if (!head.encoded && !meta.ifRange().isEmpty())
                 WritePartMeta(job.partPath, meta);
         }
@@ -368,6 +304,7 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
         qint64 bodyBytes = 0; // as sent, before decoding
         bool writeFailed = false;
         bool tooBig = false;
+        bool tooLong = false; // more bytes than the file has: the answer is not to be trusted
         std::optional<BodyDecoder> decoder;
         if (head.encoded)
             decoder.emplace(head.encoding);
@@ -381,11 +318,12 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
             ticket.received.store(part.size(), std::memory_order_relaxed);
             // Without a size announced for the file (none at all, or only the encoded
             // one) the limit applies to what arrives: an endless body never fills the disk.
-            tooBig = total < 0 && job.maxBytes > 0 && part.size() > job.maxBytes;
-            return !tooBig;
+            tooBig = total < 0 && ExceedsSizeLimit(part.size(), job.maxFileSizeMB);
+            tooLong = total >= 0 && !head.encoded && part.size() > total;
+            return !tooBig && !tooLong;
         };
         const auto pump = [&]() {
-            while (!writeFailed && !tooBig && (!decoder || !decoder->corrupt()) &&
+            while (!writeFailed && !tooBig && !tooLong && (!decoder || !decoder->corrupt()) &&
                    reply->isOpen()) {
                 const qint64 n = reply->read(buffer.data(), buffer.size());
                 if (n <= 0)
@@ -418,15 +356,24 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
         }
         out.bytes = part.size();
         out.networkError = int(reply->error());
-        const bool closed = part.close();
+        // A body that ended cleanly yet does not fill the file exactly (a partial
+        // answer sent chunked or up to the connection's close) is not resumed either.
+        const bool lengthWrong =
+            !alreadyComplete && !head.encoded && total >= 0 &&
+            (out.bytes != total ||
+             (head.status == 206 && bodyBytes != head.rangeEnd - head.rangeStart + 1));
 
         if (control.isCancelled()) {
             out.result = TransferResult::Cancelled;
-        } else if (writeFailed || !closed) {
+        } else if (writeFailed) {
             out.result = TransferResult::WriteFailed;
             out.errorText = QStringLiteral("无法写入文件：") + part.errorText();
         } else if (tooBig) {
             out.result = TransferResult::TooBig;
+        } else if (tooLong) {
+            out.result = TransferResult::Incomplete;
+            out.errorText = QStringLiteral("下载内容比文件长：服务器的回答不可信");
+            discard = true;
         } else if (stalled) {
             out.result = TransferResult::Stalled;
             out.errorText = QStringLiteral("超时");
@@ -438,6 +385,11 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
             out.errorText = QStringLiteral("下载不完整：收到%1字节，应为%2字节")
                                 .arg(bodyBytes)
                                 .arg(head.contentLength);
+        } else if (lengthWrong) {
+            out.result = TransferResult::Incomplete;
+            out.errorText =
+                QStringLiteral("下载不完整：文件有%1字节，应为%2字节").arg(out.bytes).arg(total);
+            discard = true;
         } else if (decoder && (decoder->corrupt() || !decoder->complete())) {
             out.result = TransferResult::Incomplete;
             out.errorText = decoder->corrupt() ? QStringLiteral("下载的压缩内容已损坏")
@@ -454,6 +406,14 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
             SaveNaming naming = job.naming;
             naming.name = out.name;
             naming.type = out.type;
+            // A file about to be replaced goes only once its successor is on the disk.
+            const bool replacing =
+                job.naming.policy == DuplicateNamePolicies::Overwrite && AnythingExists(target);
+            if (replacing && !part.sync()) {
+                out.result = TransferResult::WriteFailed;
+                out.errorText = QStringLiteral("无法写入文件：") + part.errorText();
+                break;
+            }
             const CommitResult commit = CommitPartFile(
                 job.partPath, target, naming, *job.reservations, job.owner, job.beforeCommit);
             out.result = commit.result;
@@ -471,15 +431,17 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
         break;
     }
 
-    part.close();
+    // Still locked: nobody else writes, renames or removes the part meanwhile.
     if (out.result == TransferResult::Saved) {
         QFile::remove(metaPath);
-    } else if (out.result == TransferResult::TooBig || out.result == TransferResult::Exists) {
-        RemovePartFiles(job.partPath); // the task is finished: nothing of it stays
+    } else if (out.result == TransferResult::TooBig || out.result == TransferResult::Exists ||
+               discard) {
+        RemovePartFiles(job.partPath); // finished, or not to be trusted: nothing of it stays
     } else {
         out.partKept = IsResumablePart(job.partPath, address);
         if (!out.partKept)
             RemovePartFiles(job.partPath);
     }
+    part.close();
     co_return out;
 }

@@ -39,6 +39,9 @@ private:
 QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTicket& ticket,
                                          TransferControl& control);
 
+// An address a download may fetch: http or https with a host.
+bool IsDownloadAddress(const QUrl& url);
+
 // A short user-facing text for a network failure.
 QString NetworkErrorText(QNetworkReply::NetworkError error);
 // Seconds from a Retry-After value (seconds or an HTTP date), -1 when unusable.

@@ -4,10 +4,11 @@
 #include "download/transfer_core.h"
 #include "tools/time_limits.h"
 
+#include <QDeadlineTimer>
+#include <QMutex>
 #include <QNetworkAccessManager>
 #include <QNetworkCookie>
 #include <QNetworkProxyFactory>
-#include <QPointer>
 #include <QThread>
 
 #include <functional>
@@ -38,11 +39,32 @@ public:
 
 } // namespace
 
+// The pool as its workers see it. Cleared when the pool goes, so a worker that
+// outlives it (stuck in a slow disk call at closing) reports to nobody.
+struct PoolLink {
+    QMutex mutex;
+    TransferPool* pool = nullptr;
+
+    // Runs call on the pool's thread, unless the pool is gone by then.
+    void post(std::function<void(TransferPool*)> call) {
+        QMutexLocker lock(&mutex);
+        if (!pool)
+            return;
+        // Held while posting: the pool cannot go meanwhile, and an event still
+        // pending when it goes is dropped with it.
+        TransferPool* target = pool;
+        QMetaObject::invokeMethod(
+            target, [target, call = std::move(call)] { call(target); }, Qt::QueuedConnection);
+    }
+};
+
 // Lives in its own thread; everything below runs there.
 class TransferWorker : public QObject {
 public:
-    TransferWorker(TransferPool* pool, QList<QNetworkCookie> cookies)
-        : pool_(pool)
+    TransferWorker(std::shared_ptr<PoolLink> link, TransferFunction transfer,
+                   QList<QNetworkCookie> cookies)
+        : link_(std::move(link))
+        , transfer_(std::move(transfer))
         , initialCookies_(std::move(cookies)) {}
 
     // Called when the thread starts, before any job arrives.
@@ -51,11 +73,8 @@ public:
         for (const QNetworkCookie& cookie : std::as_const(initialCookies_))
             jar_->insertCookie(cookie);
         initialCookies_.clear();
-        TransferPool* pool = pool_;
-        jar_->received = [pool](const QList<QNetworkCookie>& cookies, const QUrl& url) {
-            QMetaObject::invokeMethod(
-                pool, [pool, cookies, url] { pool->cookiesReceived(cookies, url); },
-                Qt::QueuedConnection);
+        jar_->received = [link = link_](const QList<QNetworkCookie>& cookies, const QUrl& url) {
+            link->post([cookies, url](TransferPool* pool) { pool->cookiesReceived(cookies, url); });
         };
         system_ = new QNetworkAccessManager(this);
         system_->setProxyFactory(new SystemProxyFactory);
@@ -99,19 +118,18 @@ private:
             proxied_->setProxy(*ticket->job.proxy);
             nam = proxied_;
         }
-        TransferOutcome outcome = co_await RunTransfer(*nam, *ticket, control);
+        TransferOutcome outcome = co_await transfer_(*nam, *ticket, control);
         controls_.remove(ticket->id);
         ticket->outcome = std::move(outcome);
         ticket->finished.store(true, std::memory_order_release);
-        TransferPool* pool = pool_;
         const quint64 id = ticket->id;
-        QMetaObject::invokeMethod(
-            pool, [pool, id] { pool->done(id); }, Qt::QueuedConnection);
+        link_->post([id](TransferPool* pool) { pool->done(id); });
         if (--running_ == 0 && quitWhenIdle_)
             thread()->quit();
     }
 
-    TransferPool* pool_;
+    std::shared_ptr<PoolLink> link_;
+    TransferFunction transfer_;
     QList<QNetworkCookie> initialCookies_;
     MirrorCookieJar* jar_ = nullptr;
     QNetworkAccessManager* system_ = nullptr;
@@ -121,9 +139,12 @@ private:
     bool quitWhenIdle_ = false;
 };
 
-TransferPool::TransferPool(DownloadSession& session, QObject* parent)
+TransferPool::TransferPool(DownloadSession& session, QObject* parent, TransferFunction transfer)
     : QObject(parent)
-    , session_(session) {
+    , session_(session)
+    , transfer_(std::move(transfer))
+    , link_(std::make_shared<PoolLink>()) {
+    link_->pool = this;
     const auto mirror = [this](const QNetworkCookie& cookie, bool present) {
         for (const Worker& w : std::as_const(workers_)) {
             TransferWorker* worker = w.worker;
@@ -139,19 +160,24 @@ TransferPool::TransferPool(DownloadSession& session, QObject* parent)
 }
 
 TransferPool::~TransferPool() {
+    {
+        QMutexLocker lock(&link_->mutex);
+        link_->pool = nullptr; // from here on no worker reports here
+    }
     cancelAll();
     for (const Worker& w : std::as_const(workers_)) {
         TransferWorker* worker = w.worker;
         QMetaObject::invokeMethod(
             worker, [worker] { worker->finishWhenIdle(); }, Qt::QueuedConnection);
+        // A thread that does not end in time deletes itself once it does.
+        connect(w.thread, &QThread::finished, w.thread, &QObject::deleteLater);
     }
+    // Cancelled transfers only close and tidy their files; the wait is a safety
+    // net, shared by all, so closing never hangs on a worker stuck in the disk.
+    QDeadlineTimer deadline(TimeLimits::ShutdownWait.count());
     for (const Worker& w : std::as_const(workers_)) {
-        // Cancelled transfers only close and tidy their files; the wait is a safety net.
-        if (!w.thread->wait(TimeLimits::ShutdownWait.count())) {
-            w.thread->quit();
-            w.thread->wait();
-        }
-        delete w.thread;
+        if (w.thread->wait(deadline))
+            delete w.thread;
     }
 }
 
@@ -170,7 +196,7 @@ TransferPool::Worker& TransferPool::pickWorker() {
     Worker w;
     w.thread = new QThread;
     w.thread->setObjectName(QStringLiteral("transfer"));
-    w.worker = new TransferWorker(this, session_.cookieJar()->cookies());
+    w.worker = new TransferWorker(link_, transfer_, session_.cookieJar()->cookies());
     w.worker->moveToThread(w.thread);
     TransferWorker* worker = w.worker;
     connect(w.thread, &QThread::started, worker, [worker] { worker->setUp(); });

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "download/transfer_core.h"
 #include "download/transfer_types.h"
 
 #include <QHash>
@@ -7,11 +8,17 @@
 #include <QNetworkCookie>
 #include <QObject>
 
+#include <functional>
 #include <memory>
 
 class DownloadSession;
 class QThread;
 class TransferWorker;
+struct PoolLink;
+
+// What a worker runs for each ticket (the transfer core; tests stage others).
+using TransferFunction = std::function<QCoro::Task<TransferOutcome>(
+    QNetworkAccessManager&, TransferTicket&, TransferControl&)>;
 
 // Runs transfers on worker threads, each thread with its own network managers and
 // a mirror of the session's cookies, so neither the network nor the disk ever
@@ -24,8 +31,10 @@ public:
     // Most worker threads; more transfers share them.
     static constexpr int MaxWorkers = 6;
 
-    explicit TransferPool(DownloadSession& session, QObject* parent = nullptr);
-    // Stops every transfer and waits (briefly) until each has put its files in order.
+    explicit TransferPool(DownloadSession& session, QObject* parent = nullptr,
+                          TransferFunction transfer = RunTransfer);
+    // Stops every transfer and waits (briefly) until each has put its files in
+    // order; a worker stuck longer (a hung disk) is left to finish on its own.
     ~TransferPool() override;
 
     std::shared_ptr<TransferTicket> start(TransferJob job);
@@ -51,6 +60,8 @@ private:
     void cookiesReceived(const QList<QNetworkCookie>& cookies, const QUrl& url);
 
     DownloadSession& session_;
+    TransferFunction transfer_;
+    std::shared_ptr<PoolLink> link_;
     QList<Worker> workers_;
     QHash<quint64, std::shared_ptr<TransferTicket>> tickets_;
     QHash<quint64, int> workerOf_;

@@ -36,6 +36,12 @@ enum class TransferResult {
     TruncatedPdf,  // a PDF without its end, or shorter than announced; the part stays
 };
 
+// A file of bytes is too big for a limit of maxMB megabytes, compared in megabytes
+// so that no rounding shifts the limit. A limit that is not above 0 is none.
+inline bool ExceedsSizeLimit(qint64 bytes, double maxMB) {
+    return maxMB > 0 && double(bytes) / 1024.0 / 1024.0 > maxMB;
+}
+
 // Where the body goes and how the same-name policy applies to it.
 struct SaveNaming {
     QString folder; // ends with "/"
@@ -57,7 +63,7 @@ struct TransferJob {
     QByteArray referer; // empty: none
     QByteArray userAgent;
     std::optional<QNetworkProxy> proxy; // the program's proxy; none: the system's settings
-    qint64 maxBytes = 0;                // 0: no limit
+    double maxFileSizeMB = 0;           // largest file, in MB; 0: no limit
     qint64 networkBuffer = TransferReadBuffer;
     std::shared_ptr<NameReservations> reservations;
     // Told (on the transfer's thread) the file about to be put in place, just before

@@ -2,7 +2,7 @@
 
 #include "http/status_texts.h"
 
-#include <QBuffer>
+#include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSaveFile>
@@ -49,14 +49,32 @@ uXMLHTTP::uXMLHTTP(QObject* parent)
 
 uXMLHTTP::uXMLHTTP(QNetworkAccessManager* manager, QObject* parent)
     : QObject(parent)
-    , manager_(manager ? manager : new QNetworkAccessManager(this)) {}
+    , manager_(manager)
+    , ownsManager_(manager == nullptr) {
+    if (ownsManager_)
+        manager_ = new QNetworkAccessManager(this);
+}
 
 uXMLHTTP::~uXMLHTTP() {
     dropReply();
+    if (!ownsManager_)
+        return;
+    // The owner may delete this component from anywhere, even from a slot of
+    // some network signal: the manager and its replies go once the event loop
+    // is back, and with the application object at the latest.
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app) {
+        delete manager_;
+        return;
+    }
+    manager_->setParent(app->thread() == manager_->thread() ? app : nullptr);
+    manager_->deleteLater();
 }
 
 void uXMLHTTP::dropReply() {
     ++generation_;
+    tickPending_ = false;
+    finished_ = false;
     if (!reply_)
         return;
     QNetworkReply* reply = reply_;
@@ -73,20 +91,20 @@ void uXMLHTTP::resetResponse() {
     body_.clear();
     saveError_.clear();
     overLimit_ = false;
+    transportFailure_ = false;
 }
 
 bool uXMLHTTP::Open_(const QString& method, const QString& url, const QString& saveFile) {
-    downOK_ = false;
-    dropReply();
-    resetResponse();
-    prepared_ = false;
-    readyState_ = 0;
+    // A refused call leaves everything as it was, a running request included.
     const QByteArray verb = method.toUpper().toLatin1();
     const QUrl address(url);
     const QString scheme = address.scheme().toLower();
     if (!IsToken(verb) || method.toUpper() != QString::fromLatin1(verb) || !address.isValid() ||
         address.host().isEmpty() || (scheme != u"http" && scheme != u"https"))
         return false;
+    downOK_ = false;
+    dropReply();
+    resetResponse();
     method_ = verb;
     request_ = QNetworkRequest(address);
     request_.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
@@ -128,6 +146,8 @@ void uXMLHTTP::Send_(const QString& body) {
     connect(reply, &QNetworkReply::metaDataChanged, this, &uXMLHTTP::onMetaData);
     connect(reply, &QIODevice::readyRead, this, &uXMLHTTP::onReadyRead);
     connect(reply, &QNetworkReply::finished, this, &uXMLHTTP::onFinished);
+    // The owner hears of the opened request first, as from a first poll.
+    scheduleTick();
 }
 
 void uXMLHTTP::Abort_() {
@@ -148,27 +168,63 @@ bool uXMLHTTP::readHeaders(QNetworkReply* reply) {
     return true;
 }
 
+void uXMLHTTP::scheduleTick() {
+    if (tickPending_)
+        return;
+    tickPending_ = true;
+    QMetaObject::invokeMethod(
+        this, [this, generation = generation_] { tick(generation); }, Qt::QueuedConnection);
+}
+
+void uXMLHTTP::tick(quint64 generation) {
+    if (generation != generation_)
+        return; // a request ended meanwhile; its successor has ticks of its own
+    tickPending_ = false;
+    QPointer<uXMLHTTP> self = this;
+    emit OnReadyStateChange();
+    if (!self || generation != generation_ || !finished_)
+        return; // the handler ended, replaced or deleted this request, or it goes on
+    finished_ = false;
+    downOK_ = true;
+    if (status_ == 200) {
+        storeBody();
+        emit OnDateArrived();
+    } else {
+        emit OnDateErr(transportFailure_ ? QString() : StatusDescription(status_));
+    }
+}
+
 void uXMLHTTP::onMetaData() {
     if (!reply_ || !readHeaders(reply_))
         return;
     if (readyState_ < 2) {
         readyState_ = 2;
-        emit OnReadyStateChange();
+        scheduleTick();
     }
 }
 
 void uXMLHTTP::onReadyRead() {
     if (!reply_)
         return;
-    body_ += reply_->readAll();
+    const QByteArray data = reply_->readAll();
+    if (overLimit_)
+        return; // the abort is on its way
+    body_ += data;
     if (maxBody_ > 0 && body_.size() > maxBody_) {
         overLimit_ = true;
-        body_.clear();
-        reply_->abort(); // finished follows
+        body_ = QByteArray();
+        // Aborting raises finished at once: not from inside the reply's own signal.
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation = generation_] {
+                if (generation == generation_ && reply_)
+                    reply_->abort();
+            },
+            Qt::QueuedConnection);
         return;
     }
     readyState_ = 3;
-    emit OnReadyStateChange();
+    scheduleTick();
 }
 
 void uXMLHTTP::onFinished() {
@@ -179,36 +235,40 @@ void uXMLHTTP::onFinished() {
     reply->disconnect(this);
     reply->deleteLater();
 
-    // The last bytes may come without a readyRead of their own.
     if (!overLimit_) {
-        body_ += reply->readAll();
         if (!readHeaders(reply))
             status_ = 0;
+        // The last bytes may come without a readyRead of their own.
+        body_ += reply->readAll();
+        if (maxBody_ > 0 && body_.size() > maxBody_) {
+            overLimit_ = true;
+            body_ = QByteArray();
+        }
     }
-    const QNetworkReply::NetworkError error = reply->error();
-    // A status that came with a transport failure (the connection broke in the
-    // body, a body over the limit) does not make the response usable.
-    const bool broken = overLimit_ || (status_ == 200 && error != QNetworkReply::NoError);
-    if (broken)
+    // No status, or a status that came with a broken body, is a transport
+    // failure: nothing of the response is usable. Our own abort over the size
+    // limit is not one.
+    const bool broken = !overLimit_ && status_ == 200 && reply->error() != QNetworkReply::NoError;
+    if (status_ == 0 || broken) {
+        transportFailure_ = true;
+        status_ = 0;
+        statusText_.clear();
+        headers_.clear();
         body_.clear();
-
-    const quint64 generation = generation_;
-    QPointer<uXMLHTTP> self = this;
-    readyState_ = 4;
-    emit OnReadyStateChange();
-    if (!self || generation != generation_)
-        return; // the handler ended or replaced this request
-    downOK_ = true;
-    if (status_ == 200 && !broken) {
-        storeBody();
-        emit OnDateArrived();
-    } else {
-        emit OnDateErr(broken ? QString() : StatusDescription(status_));
     }
+    readyState_ = 4;
+    finished_ = true;
+    scheduleTick();
 }
 
 void uXMLHTTP::storeBody() {
-    if (saveFile_.isEmpty() || body_.isEmpty())
+    if (saveFile_.isEmpty())
+        return;
+    if (overLimit_) {
+        saveError_ = QStringLiteral("响应正文超过大小上限，未保存");
+        return;
+    }
+    if (body_.isEmpty())
         return;
     // The old file stays whole until the new one is complete.
     QSaveFile file(saveFile_);

@@ -19,6 +19,10 @@ class QNetworkReply;
 // Order of events for one request: OnReadyStateChange at least once (the last
 // time with ReadyState 4), then exactly one of OnDateArrived (status 200) or
 // OnDateErr (anything else). Abort_ or a new Open_ ends a request without events.
+//
+// Events are raised from calls of their own on the event loop, never from
+// inside the network's signals, so a handler may abort, reopen or delete the
+// component.
 class uXMLHTTP : public QObject {
     Q_OBJECT
 
@@ -31,8 +35,9 @@ public:
 
     // Prepares a request: the method upper-cased, the address as given. saveFile,
     // when not empty, receives the body of a successful response. Ends a running
-    // request without events. False (and nothing prepared) for a method that is
-    // not an HTTP token or an address that is not absolute http or https.
+    // request without events. False for a method that is not an HTTP token or an
+    // address that is not absolute http or https; such a call changes nothing,
+    // a running request goes on.
     bool Open_(const QString& method, const QString& url, const QString& saveFile = {});
     // Adds a request header to the prepared request; ignored otherwise.
     void SetRequestHeader(const QString& name, const QString& value);
@@ -47,7 +52,8 @@ public:
     bool DownOK() const { return downOK_; }
     // 0 unsent, 1 opened, 2 headers received, 3 receiving the body, 4 finished.
     int ReadyState() const { return readyState_; }
-    // HTTP status of the response; 0 while there is none.
+    // HTTP status of the response; 0 while there is none and after a transport
+    // failure (the connection broke, the certificate was refused).
     int Status() const { return status_; }
     QString StatusText() const { return statusText_; }
     QString GetResponseHeader(const QString& name) const;
@@ -61,9 +67,12 @@ public:
     // when it was stored or nothing was to be stored. OnDateArrived comes either way.
     QString SaveError() const { return saveError_; }
 
-    // A response body larger than this many bytes ends the request as a transport
-    // failure (OnDateErr with an empty text); 0, the default, sets no limit.
+    // A response body larger than this many bytes is not read to its end: the
+    // request finishes with its status as usual but with an empty body, and
+    // BodyTooLarge() says so. 0, the default, sets no limit.
     void setMaximumBodySize(qint64 bytes) { maxBody_ = bytes; }
+    // The last response's body went over the limit and was dropped.
+    bool BodyTooLarge() const { return overLimit_; }
 
 signals:
     // The request finished with status 200; the body is stored when a save file was given.
@@ -82,8 +91,13 @@ private:
     void onFinished();
     bool readHeaders(QNetworkReply* reply);
     void storeBody();
+    // Raises the events for the request's state from a call of its own, once
+    // for any number of network signals before it runs.
+    void scheduleTick();
+    void tick(quint64 generation);
 
     QNetworkAccessManager* manager_;
+    bool ownsManager_ = false;
     QPointer<QNetworkReply> reply_;
     QNetworkRequest request_;
     QByteArray method_;
@@ -91,6 +105,9 @@ private:
     bool prepared_ = false; // an opened request waits for Send_
     bool downOK_ = false;
     bool overLimit_ = false;
+    bool finished_ = false; // the reply has ended; the next tick raises the outcome
+    bool transportFailure_ = false;
+    bool tickPending_ = false;
     int readyState_ = 0;
     int status_ = 0;
     QString statusText_;

@@ -90,6 +90,24 @@ AnchorValues ValuesOf(const PageElement& e) {
     return v;
 }
 
+// The address a found link gives for download: relative ones resolved against
+// the page, and only web addresses, so a page cannot hand over a local file or
+// a script. Empty when it gives none.
+QString DownloadAddress(const QString& pageAddress, QString found) {
+    found.replace(Amp, QStringLiteral("&"));
+    if (found.isEmpty())
+        return {};
+    QUrl url(found);
+    if (url.isRelative()) {
+        url = QUrl(pageAddress).resolved(url);
+        found = url.toString();
+    }
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || url.host().isEmpty() || (scheme != u"http" && scheme != u"https"))
+        return {};
+    return found;
+}
+
 bool GatePasses(const PublisherRule& rule, const QString& address) {
     for (const QString& marker : rule.markers) {
         if (address.contains(marker, Qt::CaseInsensitive))
@@ -140,23 +158,24 @@ const QList<PublisherRule>& PublisherRules() {
     return rules;
 }
 
-QString FindPdfAddress(const PageDocument& document) {
+PdfLinkFind FindPdfLink(const PageDocument& document) {
     const QString address = document.URL();
-    QString result;
+    PdfLinkFind find;
     QList<AnchorValues> anchors; // read once, on the first gate that passes
-    bool anchorsRead = false;
     for (const PublisherRule& rule : PublisherRules()) {
         if (!GatePasses(rule, address))
             continue;
-        if (!anchorsRead) {
+        if (!find.publisherPage) {
             for (int a : document.getElementsByTagName(QStringLiteral("A")))
                 anchors.append(ValuesOf(document.at(a)));
-            anchorsRead = true;
+            find.publisherPage = true;
         }
         for (const AnchorValues& anchor : std::as_const(anchors)) {
-            if (rule.matches(anchor)) {
-                result = anchor.href;
-                result.replace(Amp, QStringLiteral("&"));
+            // A link that is no web address is no PDF, however it reads.
+            const QString found =
+                rule.matches(anchor) ? DownloadAddress(address, anchor.href) : QString();
+            if (!found.isEmpty()) {
+                find.address = found;
                 break;
             }
         }
@@ -166,14 +185,15 @@ QString FindPdfAddress(const PageDocument& document) {
         const PageElement& meta = document.at(m);
         if (RemoveAnySpaces(meta.name).toLower() != u"citation_pdf_url")
             continue;
-        result = TrimEnds(meta.content);
-        result.replace(Amp, QStringLiteral("&"));
-        // A relative address means the page's own site; queued as it stands it
-        // could never be downloaded.
-        const QUrl content(result);
-        if (!result.isEmpty() && content.isRelative())
-            result = QUrl(address).resolved(content).toString();
+        const QString found = DownloadAddress(address, TrimEnds(meta.content));
+        if (found.isEmpty())
+            continue;
+        find.address = found;
         break;
     }
-    return result;
+    return find;
+}
+
+QString FindPdfAddress(const PageDocument& document) {
+    return FindPdfLink(document).address;
 }

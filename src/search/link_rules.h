@@ -28,9 +28,19 @@ struct PublisherRule {
 // The publisher rules in the order they are applied.
 const QList<PublisherRule>& PublisherRules();
 
-// The PDF address a landing page offers, or empty text: every publisher rule
-// whose marker the page address holds is applied in table order, a later find
-// replacing an earlier one; a citation_pdf_url meta element replaces them all.
+// What the rules found on a landing page.
+struct PdfLinkFind {
+    QString address;            // the PDF address, or empty text
+    bool publisherPage = false; // some publisher rule's marker was in the page address
+};
+
+// The PDF address a landing page offers: every publisher rule whose marker the
+// page address holds is applied in table order, a later find replacing an
+// earlier one; a citation_pdf_url meta element replaces them all. Only http and
+// https addresses count (relative ones resolved against the page); a link or
+// meta element with any other address is passed over.
+PdfLinkFind FindPdfLink(const PageDocument& document);
+// The same, the address alone.
 QString FindPdfAddress(const PageDocument& document);
 
 // text with every Unicode space and line break made a plain space, then trimmed.

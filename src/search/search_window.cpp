@@ -4,6 +4,7 @@
 #include "app/browser_view.h"
 #include "app/certificate_guard.h"
 #include "download/download_window.h"
+#include "download/task_list_view.h"
 #include "search/analysis_run.h"
 #include "search/harvester.h"
 #include "search/pdf_link_resolver.h"
@@ -137,6 +138,9 @@ void fWebSearch::buildMenus() {
     tools->setObjectName(QStringLiteral("menu工具"));
     connect(addMenuItem(tools, QStringLiteral("设置")), &QAction::triggered, this, [this] {
         fOption options(context_.options, context_.store, prompter_.get(), this);
+        if (fFileDownload* downloads = fFileDownload::Find())
+            connect(&options, &fOption::DownloadMethodChanged, downloads,
+                    &fFileDownload::ShowMethod);
         options.exec();
     });
     connect(addMenuItem(tools, QStringLiteral("打开下载窗口")), &QAction::triggered, this,

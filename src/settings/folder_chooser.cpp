@@ -52,9 +52,25 @@ QString TypedFolderPath(const QString& text, QString* error) {
         return {};
     }
     path = QDir::cleanPath(path);
+    // Folders that exist are taken as they are. A level still to be made is made
+    // under the name typed or not at all: a name that the file-name cleaning would
+    // change would give the user a folder of another name.
+    QString walked;
+    bool creating = false;
     for (const QString& part : path.split(u'/', Qt::SkipEmptyParts)) {
-        if (SanitizeFileName(part).isEmpty()) {
+        walked += u'/' + part;
+        if (!creating && FolderExists(walked))
+            continue;
+        creating = true;
+        const QString cleaned = SanitizeFileName(part);
+        if (cleaned.isEmpty()) {
             *error = QStringLiteral("文件夹名称有误！不能创建文件夹！");
+            return {};
+        }
+        if (cleaned != part) {
+            *error = QStringLiteral("文件夹名称“%1”不能使用：不能含有 \\ : * ? \" < > | "
+                                    "等字符，不能以“.”或空格开头、结尾，也不能过长。请修改后再试！")
+                         .arg(part);
             return {};
         }
     }
@@ -159,7 +175,9 @@ void fSeleFileSavePath::Accept() {
         prompter_->message(error, Prompter::Icon::Critical);
         return;
     }
-    const QString folder = EnsureFolder(WithTrailingSlash(typed), *prompter_);
+    QString folder = EnsureFolder(WithTrailingSlash(typed), *prompter_);
+    if (folder != typed)
+        folder.clear(); // never a folder other than the one typed
     Combo1->setCurrentText(folder);
     if (folder.isEmpty()) {
         prompter_->message(QStringLiteral("文件夹设置错误！"), Prompter::Icon::Critical);

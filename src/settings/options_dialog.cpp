@@ -1,6 +1,5 @@
 #include "settings/options_dialog.h"
 
-#include "download/download_window.h"
 #include "settings/settings_store.h"
 #include "settings/shared_options.h"
 #include "tools/text_utils.h"
@@ -16,6 +15,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
+
+#include <cmath>
 
 fOption::fOption(SharedOptions& options, SettingsStore& store, Prompter* prompter, QWidget* parent)
     : QDialog(parent)
@@ -113,11 +114,9 @@ bool fOption::Accept() {
         Text1->setText(QString::number(options_.MaxFileSizeMB, 'g', 15));
         return false;
     }
-    fFileDownload* downloads = fFileDownload::Find();
     if (Option1->isChecked() || Option2->isChecked()) {
         options_.DownloadMethod = Option1->isChecked() ? 1 : 2;
-        if (downloads)
-            downloads->ShowMethod(options_.DownloadMethod);
+        emit DownloadMethodChanged(options_.DownloadMethod);
     }
     options_.ProxyEnabled = Check1->isChecked() ? 1 : 0;
     options_.ProxyAddress = TrimSpaces(Text6->text());

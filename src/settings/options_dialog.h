@@ -36,6 +36,10 @@ public:
     // "确定"; false (dialog stays open) when the size is not a number.
     bool Accept();
 
+signals:
+    // "确定" set the download method (1 or 2); an open download window shows it.
+    void DownloadMethodChanged(int method);
+
 private:
     SharedOptions& options_;
     SettingsStore& store_;

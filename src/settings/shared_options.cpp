@@ -3,15 +3,9 @@
 #include "settings/settings_store.h"
 #include "tools/text_utils.h"
 
-#include <cmath>
-
 SharedOptions::SharedOptions()
     : DownloadFolder(WithTrailingSlash(SettingKeys::DownloadFolder().defaultText))
     , DuplicateNamePolicy(DuplicateNamePolicies::Rename) {}
-
-qint64 SharedOptions::maxFileSizeBytes() const {
-    return qint64(std::llround(MaxFileSizeMB * 1024.0 * 1024.0));
-}
 
 void SharedOptions::loadForStartWindow(const SettingsStore& store) {
     MaxFileSizeMB = store.number(SettingKeys::MaxFileSizeMB());

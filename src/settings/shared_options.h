@@ -20,9 +20,6 @@ struct SharedOptions {
 
     SharedOptions();
 
-    // Largest file to download, in bytes.
-    qint64 maxFileSizeBytes() const;
-
     // What the start window reads.
     void loadForStartWindow(const SettingsStore& store);
     // What the search window reads.

@@ -1,15 +1,15 @@
 #include "tools/browser_cache.h"
 
-#include "tools/cache_entry.h"
 #include "tools/confined_files.h"
 #include "tools/cookie_source.h"
-#include "tools/file_helpers.h"
 #include "tools/paths.h"
 #include "tools/time_limits.h"
+#include "tools/worker.h"
 
 #include <QAbstractItemModel>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QSet>
 #include <QStandardPaths>
 #include <QUrl>
 #include <QWebEngineProfile>
@@ -23,6 +23,11 @@ constexpr std::chrono::milliseconds IdlePoll{100};
 
 QString ProfileSubfolder(const QString& base) {
     return QDir(base).filePath(QStringLiteral("browser"));
+}
+
+// A row across two listings.
+QString RowKey(const CacheRow& row) {
+    return row.text + u'\n' + row.filePath;
 }
 
 } // namespace
@@ -48,50 +53,57 @@ QString CacheTexts::Status(int rows, bool failed) {
            QString::number(rows) + QStringLiteral(" 个文件");
 }
 
+QString CacheTexts::LeftOver(int rows) {
+    return QStringLiteral("，其中 %1 个未能删除").arg(rows);
+}
+
+QString CacheTexts::NotAllCleared(int rows) {
+    return QStringLiteral("浏览器缓存中有 %1 个文件未能删除。").arg(rows);
+}
+
 BrowserCacheViewer::BrowserCacheViewer(ProfileFolders mine, QObject* parent)
     : QObject(parent)
     , mine_(std::move(mine)) {}
+
+BrowserCacheViewer::~BrowserCacheViewer() {
+    abandon_->store(true);
+}
 
 void BrowserCacheViewer::setProfile(QWebEngineProfile* profile) {
     profile_ = profile;
 }
 
-void BrowserCacheViewer::GetCacheURLList() {
-    QList<CacheRow> rows;
-    bool failed = false;
+QCoro::Task<void> BrowserCacheViewer::GetCacheURLList() {
+    if (busy())
+        co_return;
+    QPointer<BrowserCacheViewer> self(this);
+    setActivity(Activity::Listing);
+    co_await listMine();
+    if (self)
+        setActivity(Activity::Idle);
+}
 
-    const QString entryFolder = CacheEntryFolder(mine_.cache);
-    if (AnythingExists(entryFolder)) {
-        const QDir dir(entryFolder);
-        if (!dir.isReadable())
-            failed = true;
-        const QStringList names =
-            dir.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
-        for (const QString& name : names) {
-            if (!IsCacheEntryFileName(name))
-                continue;
-            const QString path = dir.filePath(name);
-            CacheRow row;
-            row.kind = CacheRowKind::CacheEntry;
-            if (const std::optional<QByteArray> key = ReadCacheEntryKey(path)) {
-                row.text = UrlFromCacheKey(*key);
-                row.type = AddressType(row.text);
-                row.filePath = path;
-                row.size = StatEntry(path).size;
-                row.anchor = mine_.cache;
-                row.root = entryFolder;
-            }
-            rows.append(row);
-        }
-    }
+QCoro::Task<void> BrowserCacheViewer::ListAllUsers() {
+    if (busy())
+        co_return;
+    QPointer<BrowserCacheViewer> self(this);
+    setActivity(Activity::Listing);
+    co_await listAll();
+    if (self)
+        setActivity(Activity::Idle);
+}
 
-    QList<CookieId> cookies;
-    if (const std::optional<QList<CookieId>> stored =
-            ReadCookieDatabase(CookieDatabasePath(mine_.storage)))
-        cookies = *stored;
-    else
-        failed = true;
-    if (profile_ && FoldersOf(profile_).storage == mine_.storage) {
+QCoro::Task<void> BrowserCacheViewer::listMine() {
+    QPointer<BrowserCacheViewer> self(this);
+    auto read = [mine = mine_] { return ListOwnCache(mine); };
+    QCoro::Task<OwnCacheListing> reading = RunOnWorker(std::move(read));
+    const OwnCacheListing listing = co_await std::move(reading);
+    if (!self)
+        co_return;
+
+    QList<CacheRow> rows = listing.entries;
+    QList<CookieId> cookies = listing.cookies;
+    if (profile_ && SameFolder(FoldersOf(profile_).storage, mine_.storage)) {
         for (const CookieId& cookie : LiveCookies::of(profile_)->cookies()) {
             if (!cookies.contains(cookie))
                 cookies.append(cookie);
@@ -104,7 +116,6 @@ void BrowserCacheViewer::GetCacheURLList() {
         row.type = AddressType(row.text);
         rows.append(row);
     }
-
     if (visited_) {
         for (int r = 0; r < visited_->rowCount(); ++r) {
             const QString address = visited_->index(r, 0).data().toString();
@@ -119,58 +130,53 @@ void BrowserCacheViewer::GetCacheURLList() {
     }
 
     files.setRows(std::move(rows));
-    status = CacheTexts::Status(files.rowCount(), failed);
+    status = CacheTexts::Status(files.rowCount(), listing.failed);
     tag = CacheTexts::MyCacheTag;
     emit changed();
 }
 
-void BrowserCacheViewer::ListAllUsers() {
-    files.clear();
-    profiles = UserHomeFolders();
-    users = FindUserCacheFolders(profiles);
-    folders.clear();
-    for (const UserCacheFolder& user : std::as_const(users))
-        folders += WalkFolders(user.folder, true);
-
-    QList<CacheRow> rows;
-    for (const UserCacheFolder& user : std::as_const(users)) {
-        for (const QString& path : WalkFiles(user.folder, true)) {
-            const EntryStat entry = StatEntry(path);
-            CacheRow row;
-            row.kind = CacheRowKind::FolderFile;
-            row.text = CacheTexts::UserPrefix + user.user;
-            row.type = AddressType(path);
-            row.size = entry.size;
-            row.filePath = path;
-            row.isLink = entry.isLink;
-            row.anchor = user.home;
-            row.root = user.folder;
-            rows.append(row);
-        }
-    }
-    files.setRows(std::move(rows));
+QCoro::Task<void> BrowserCacheViewer::listAll() {
+    QPointer<BrowserCacheViewer> self(this);
+    auto read = [root = HomesRoot(), abandon = abandon_] {
+        return ListAllUserCaches(root, abandon.get());
+    };
+    QCoro::Task<AllUsersListing> reading = RunOnWorker(std::move(read));
+    AllUsersListing listing = co_await std::move(reading);
+    if (!self)
+        co_return;
+    profiles = listing.homes;
+    users = listing.users;
+    folders = listing.folders;
+    files.setRows(std::move(listing.rows));
     status = CacheTexts::Status(files.rowCount(), false);
     tag = CacheTexts::AllCachesTag;
     emit changed();
 }
 
-QCoro::Task<bool> BrowserCacheViewer::DeleteRows(QList<int> rows) {
-    QList<CacheRow> chosen;
+QCoro::Task<void> BrowserCacheViewer::relist() {
+    if (tag == CacheTexts::MyCacheTag)
+        co_await listMine();
+    else if (tag == CacheTexts::AllCachesTag)
+        co_await listAll();
+}
+
+QList<CacheRow> BrowserCacheViewer::rowsAt(QList<int> rows) const {
     std::sort(rows.begin(), rows.end());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    QList<CacheRow> chosen;
     for (int r : std::as_const(rows)) {
         if (r >= 0 && r < files.rowCount())
             chosen.append(files.rows().at(r));
     }
-    return deleteRows(std::move(chosen), false);
+    return chosen;
 }
 
-QCoro::Task<bool> BrowserCacheViewer::DeleteAll() {
+QCoro::Task<DeletionResult> BrowserCacheViewer::DeleteRows(QList<int> rows) {
+    return deleteRows(rowsAt(std::move(rows)), false);
+}
+
+QCoro::Task<DeletionResult> BrowserCacheViewer::DeleteAll() {
     return deleteRows(files.rows(), true);
-}
-
-bool BrowserCacheViewer::inLiveCache(const QString& path) const {
-    return profile_ && IsBelowFolder(profile_->cachePath(), path);
 }
 
 QCoro::Task<bool> BrowserCacheViewer::waitForIdlePages() {
@@ -183,62 +189,64 @@ QCoro::Task<bool> BrowserCacheViewer::waitForIdlePages() {
     co_return self && !pagesLoading();
 }
 
-QCoro::Task<bool> BrowserCacheViewer::deleteRows(QList<CacheRow> rows, bool wholeListing) {
-    // One deletion at a time; a second request finds nothing left to do.
-    if (deleting_)
-        co_return true;
-    setDeleting(true);
+QCoro::Task<DeletionResult> BrowserCacheViewer::deleteRows(QList<CacheRow> rows,
+                                                           bool wholeListing) {
+    DeletionResult result;
+    // One command at a time; a request meanwhile finds nothing to do.
+    if (busy())
+        co_return result;
+    setActivity(Activity::Deleting);
     QPointer<BrowserCacheViewer> self(this);
+    const QString liveCache = profile_ ? profile_->cachePath() : QString();
 
-    const bool touchesLiveCache = std::any_of(rows.begin(), rows.end(), [this](const CacheRow& r) {
-        return !r.filePath.isEmpty() && inLiveCache(r.filePath);
-    });
-    bool liveFilesAllowed = true;
-    if (touchesLiveCache)
-        liveFilesAllowed = co_await waitForIdlePages();
+    auto findLive = [rows, liveCache] { return AnyMeantForDeletionIn(rows, liveCache); };
+    QCoro::Task<bool> finding = RunOnWorker(std::move(findLive));
+    const bool touchesLiveCache = co_await std::move(finding);
     if (!self)
-        co_return false;
-
-    auto removeFile = [&](const CacheRow& row, const QString& path) {
-        if (inLiveCache(path) && !liveFilesAllowed)
-            return;
-        RemoveConfined(row.anchor, row.root, path, false);
-    };
+        co_return result;
+    if (touchesLiveCache) {
+        result.pagesIdle = co_await waitForIdlePages();
+        if (!self)
+            co_return result;
+    }
 
     // The engine's own way for a whole listing of its cache; per entry it has none.
     if (wholeListing && tag == CacheTexts::MyCacheTag && profile_ &&
-        FoldersOf(profile_).cache == mine_.cache) {
+        SameFolder(profile_->cachePath(), mine_.cache)) {
         profile_->clearHttpCache();
         profile_->clearAllVisitedLinks();
     }
-
+    QSet<QString> meant;
     for (const CacheRow& row : std::as_const(rows)) {
-        if (row.kind == CacheRowKind::FolderFile) {
-            // Text files stay: they hold cookies.
-            if (!row.filePath.isEmpty() && row.type.compare(u"txt", Qt::CaseInsensitive) != 0)
-                removeFile(row, row.filePath);
+        if (!MeantForDeletion(row))
             continue;
-        }
-        if (row.text.isEmpty() || row.text.contains(u"cookie", Qt::CaseInsensitive) ||
-            row.kind == CacheRowKind::Cookie)
-            continue;
-        if (row.kind == CacheRowKind::Visited) {
+        meant.insert(RowKey(row));
+        if (row.kind == CacheRowKind::Visited)
             removeVisited(row.text.mid(CacheTexts::VisitedPrefix.size()));
-            continue;
-        }
-        if (row.filePath.isEmpty())
-            continue;
-        removeFile(row, row.filePath);
-        const QString folder = row.filePath.left(row.filePath.lastIndexOf(u'/') + 1);
-        const QString name = row.filePath.mid(folder.size());
-        for (const QString& companion : CacheEntryCompanionNames(name))
-            removeFile(row, folder + companion);
     }
 
-    RemoveEmptyFolders();
-    relist();
-    setDeleting(false);
-    co_return liveFilesAllowed;
+    DiskDeletion disk{rows, users, folders, liveCache, result.pagesIdle};
+    auto remove = [disk = std::move(disk), abandon = abandon_] {
+        DeleteOnDisk(disk, abandon.get());
+    };
+    QCoro::Task<void> removing = RunOnWorker(std::move(remove));
+    co_await std::move(removing);
+    if (!self)
+        co_return result;
+
+    co_await relist();
+    if (!self)
+        co_return result;
+    for (const CacheRow& row : files.rows()) {
+        if (meant.contains(RowKey(row)))
+            result.left.append(row.filePath.isEmpty() ? row.text : row.filePath);
+    }
+    if (!result.left.isEmpty()) {
+        status += CacheTexts::LeftOver(int(result.left.size()));
+        emit changed();
+    }
+    setActivity(Activity::Idle);
+    co_return result;
 }
 
 void BrowserCacheViewer::removeVisited(const QString& address) {
@@ -252,45 +260,24 @@ void BrowserCacheViewer::removeVisited(const QString& address) {
         profile_->clearVisitedLinks({QUrl(address)});
 }
 
-void BrowserCacheViewer::RemoveEmptyFolders() {
-    for (qsizetype i = folders.size() - 1; i >= 0; --i) {
-        const QString& folder = folders.at(i);
-        if (folder.isEmpty())
-            continue;
-        for (const UserCacheFolder& user : std::as_const(users)) {
-            if (IsBelowFolder(user.folder, folder)) {
-                // Only an empty folder goes; a failure is no concern here.
-                RemoveConfined(user.home, user.folder, folder, true);
-                break;
-            }
-        }
-    }
+QCoro::Task<CopySources> BrowserCacheViewer::CopySourcesOf(QList<int> rows, QString stagingFolder) {
+    if (busy())
+        co_return CopySources{};
+    setActivity(Activity::Copying);
+    QPointer<BrowserCacheViewer> self(this);
+    auto stage = [chosen = rowsAt(std::move(rows)), stagingFolder] {
+        return StageCopySources(chosen, stagingFolder);
+    };
+    QCoro::Task<CopySources> staging = RunOnWorker(std::move(stage));
+    CopySources sources = co_await std::move(staging);
+    if (self)
+        setActivity(Activity::Idle);
+    co_return sources;
 }
 
-QStringList BrowserCacheViewer::CopyableFiles(QList<int> rows) const {
-    std::sort(rows.begin(), rows.end());
-    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    QStringList paths;
-    for (int r : std::as_const(rows)) {
-        if (r < 0 || r >= files.rowCount())
-            continue;
-        const CacheRow& row = files.rows().at(r);
-        if (!row.filePath.isEmpty() && !row.isLink)
-            paths.append(row.filePath);
-    }
-    return paths;
-}
-
-void BrowserCacheViewer::relist() {
-    if (tag == CacheTexts::MyCacheTag)
-        GetCacheURLList();
-    else if (tag == CacheTexts::AllCachesTag)
-        ListAllUsers();
-}
-
-void BrowserCacheViewer::setDeleting(bool on) {
-    if (deleting_ == on)
+void BrowserCacheViewer::setActivity(Activity activity) {
+    if (activity_ == activity)
         return;
-    deleting_ = on;
-    emit deletingChanged(on);
+    activity_ = activity;
+    emit activityChanged(activity);
 }

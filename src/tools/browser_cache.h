@@ -1,7 +1,6 @@
 #pragma once
 
-#include "tools/cache_folders.h"
-#include "tools/cache_rows.h"
+#include "tools/cache_listing.h"
 
 #include <QObject>
 #include <QPointer>
@@ -9,17 +8,12 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 
 class QAbstractItemModel;
 class QWebEngineProfile;
-
-// Where a browser profile keeps its data: cookies and the like in storage, the
-// HTTP cache below cache.
-struct ProfileFolders {
-    QString storage;
-    QString cache;
-};
 
 // The folders of the program's own browser profile (as CreateBrowserProfile sets them).
 ProfileFolders ProgramProfileFolders();
@@ -31,23 +25,37 @@ ProfileFolders FoldersOf(const QWebEngineProfile* profile);
 namespace CacheTexts {
 inline const QString MyCacheTag = QStringLiteral("我的缓存");
 inline const QString AllCachesTag = QStringLiteral("所有缓存");
-inline const QString UserPrefix = QStringLiteral("用户:");
 inline const QString VisitedPrefix = QStringLiteral("Visited:");
 inline const QString Finished = QStringLiteral("IE缓存清空完毕！");
 inline const QString PagesBusy =
     QStringLiteral("有网页正在加载，浏览器缓存文件未能全部删除，请稍后再试。");
 QString Status(int rows, bool failed);
+// Added to the status line after a deletion that left rows meant to go.
+QString LeftOver(int rows);
+// The message of a clearing that left files.
+QString NotAllCleared(int rows);
 } // namespace CacheTexts
+
+// How a deletion went.
+struct DeletionResult {
+    bool pagesIdle = true; // files of the running browser's cache could be deleted
+    QStringList left;      // rows meant to go that the listing afterwards still shows
+    bool complete() const { return pagesIdle && left.isEmpty(); }
+};
 
 // What the cache viewer lists and deletes: the profile's HTTP cache entries, its
 // cookies and the visited addresses the program keeps; or every file in the
 // cache folders of all users' homes. Nothing outside the listed cache folders is
-// ever changed: links are listed and removed as links, never followed.
+// ever changed: links are listed and removed as links, never followed. The
+// disk work runs on a worker thread; one command at a time.
 class BrowserCacheViewer : public QObject {
     Q_OBJECT
 
 public:
+    enum class Activity { Idle, Listing, Deleting, Copying };
+
     explicit BrowserCacheViewer(ProfileFolders mine, QObject* parent = nullptr);
+    ~BrowserCacheViewer() override;
 
     // The running profile behind mine, when there is one: its live cookies are
     // listed, and deleting the whole listing clears its cache through the engine.
@@ -66,39 +74,41 @@ public:
     QString status = QStringLiteral("000");
 
     // "查看我的缓存"
-    void GetCacheURLList();
+    QCoro::Task<void> GetCacheURLList();
     // "查看所有用户缓存"
-    void ListAllUsers();
+    QCoro::Task<void> ListAllUsers();
 
     // "删除所选文件" (0-based rows) and "全部删除": delete, remove empty folders,
-    // list again. False when files of the running browser's cache were left
-    // because pages kept loading.
-    QCoro::Task<bool> DeleteRows(QList<int> rows);
-    QCoro::Task<bool> DeleteAll();
-    bool deleting() const { return deleting_; }
+    // list again.
+    QCoro::Task<DeletionResult> DeleteRows(QList<int> rows);
+    QCoro::Task<DeletionResult> DeleteAll();
 
-    // Removes every listed folder that is empty, deepest first.
-    void RemoveEmptyFolders();
+    // "复制选中...": what the copy tool gets for the given rows, in row order;
+    // contents of the browser's own entries are written below stagingFolder.
+    QCoro::Task<CopySources> CopySourcesOf(QList<int> rows, QString stagingFolder);
 
-    // The files of the given rows that may be handed to the copy tool, in row
-    // order: links are left out (their targets lie outside the cache).
-    QStringList CopyableFiles(QList<int> rows) const;
+    Activity activity() const { return activity_; }
+    bool busy() const { return activity_ != Activity::Idle; }
 
 signals:
     // A listing or a deletion changed the lists.
     void changed();
-    void deletingChanged(bool deleting);
+    void activityChanged(BrowserCacheViewer::Activity activity);
 
 private:
-    QCoro::Task<bool> deleteRows(QList<CacheRow> rows, bool wholeListing);
+    QCoro::Task<void> listMine();
+    QCoro::Task<void> listAll();
+    QCoro::Task<void> relist();
+    QCoro::Task<DeletionResult> deleteRows(QList<CacheRow> rows, bool wholeListing);
     QCoro::Task<bool> waitForIdlePages();
-    bool inLiveCache(const QString& path) const;
+    QList<CacheRow> rowsAt(QList<int> rows) const;
     void removeVisited(const QString& address);
-    void relist();
-    void setDeleting(bool on);
+    void setActivity(Activity activity);
 
     ProfileFolders mine_;
     QPointer<QWebEngineProfile> profile_;
     QPointer<QAbstractItemModel> visited_;
-    bool deleting_ = false;
+    Activity activity_ = Activity::Idle;
+    // Set when the viewer goes: its worker stops early.
+    std::shared_ptr<std::atomic<bool>> abandon_ = std::make_shared<std::atomic<bool>>(false);
 };

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "tools/confined_files.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
+
+#include <atomic>
 
 // The system's folder of users' home folders.
 inline constexpr char SystemHomesRoot[] = "/home";
@@ -11,11 +15,6 @@ inline constexpr char SystemHomesRoot[] = "/home";
 // default; batch runs and tests choose another tree.
 QString HomesRoot();
 void SetHomesRoot(const QString& folder);
-
-// Every home folder below the homes root (links among them are not followed),
-// then root's home when the homes root is the system's and root's home is not
-// among them already.
-QStringList UserHomeFolders();
 
 // Where the program's browser cache lies below a home folder.
 QString CacheFolderBelowHome();
@@ -26,15 +25,41 @@ struct UserCacheFolder {
     QString home;
 };
 
-// The program's cache folder of each home that has one, reached through real
-// folders only (a link on the way does not count).
-QList<UserCacheFolder> FindUserCacheFolders(const QStringList& homes);
+// A user's cache folder that is reached only through a link (the home, its
+// ".cache" or the cache folder itself): listed, never followed into.
+struct LinkedCacheFolder {
+    QString user;
+    QString link; // the first link on the way
+};
 
-// Real subfolders below start (links are never followed), each folder's own
-// entries before those of its subfolders. Unreadable folders and entries are
-// passed over.
-QStringList WalkFolders(const QString& start, bool recursive);
+struct UserCaches {
+    QStringList homes; // every real home folder found
+    QList<UserCacheFolder> users;
+    QList<LinkedCacheFolder> linked;
+};
 
-// Every entry below start that is not a real folder: files, links (as links),
-// special files. Same order and rules as WalkFolders.
-QStringList WalkFiles(const QString& start, bool recursive);
+// Every real home folder below homesRoot (with root's home when homesRoot is
+// the system's), and the program's cache folder of each home that has one,
+// reached through real folders only. Home folders whose names are not valid
+// text are passed over.
+UserCaches FindUserCaches(const QString& homesRoot);
+
+struct WalkedEntry {
+    QString path; // for showing only when nameIntact is false
+    bool nameIntact = true;
+    EntryStat stat;
+};
+
+struct FolderWalk {
+    // Real subfolders, each folder's own before those of its subfolders.
+    QStringList folders;
+    // Everything else in the same order: files, links (as links), special
+    // files, and folders whose names are not valid text (not walked into).
+    QList<WalkedEntry> files;
+};
+
+// Walks start (at or below anchor) without ever following a link: each step is
+// opened below the one before. Unreadable folders and entries are passed over;
+// abandon, when set, ends the walk early.
+FolderWalk WalkCacheFolder(const QString& anchor, const QString& start,
+                           const std::atomic<bool>* abandon = nullptr);

@@ -38,6 +38,22 @@ QString AddressType(const QString& text) {
     return type.size() <= MaxTypeLength ? type : QString();
 }
 
+bool MeantForDeletion(const CacheRow& row) {
+    switch (row.kind) {
+    case CacheRowKind::FolderFile:
+        // Text files stay: they hold cookies. Judged by the real ending as well,
+        // since the type stops at characters a file name may hold ("a=b.txt").
+        return !row.filePath.isEmpty() && row.type.compare(u"txt", Qt::CaseInsensitive) != 0 &&
+               !row.filePath.endsWith(u".txt", Qt::CaseInsensitive);
+    case CacheRowKind::Cookie:
+        return false;
+    case CacheRowKind::CacheEntry:
+    case CacheRowKind::Visited:
+        return !row.text.isEmpty() && !row.text.contains(u"cookie", Qt::CaseInsensitive);
+    }
+    return false;
+}
+
 int CacheRowModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : int(rows_.size());
 }

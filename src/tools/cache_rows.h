@@ -23,11 +23,24 @@ struct CacheRow {
     QString filePath; // "FilePath"; empty when no local file is known
     CacheRowKind kind = CacheRowKind::CacheEntry;
     bool isLink = false;
+    // Listed, never deleted nor copied: a name that text cannot carry (a path
+    // built from it would lead to another file), or a link outside the cache
+    // folders (another user's cache reached only through it).
+    bool leaveAlone = false;
     // The file may only be removed below root, every step from anchor down taken
     // without following links.
     QString anchor;
     QString root;
 };
+
+namespace CacheTexts {
+// The text of a row of a user's cache folder, before the user's name.
+inline const QString UserPrefix = QStringLiteral("用户:");
+} // namespace CacheTexts
+
+// The deletion rule of a row: cookies and text files stay, as do rows
+// without an address; everything else is meant to go.
+bool MeantForDeletion(const CacheRow& row);
 
 // The cache viewer's file list.
 class CacheRowModel : public QAbstractTableModel {

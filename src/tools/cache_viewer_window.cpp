@@ -14,9 +14,13 @@
 #include <QSplitter>
 #include <QStandardItemModel>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QVBoxLayout>
 
 namespace {
+
+// Entries left out of a copy named in the message at most.
+constexpr int LeftOutShown = 10;
 
 QTableView* MakeList(QWidget* parent, const QString& name, QAbstractItemModel* model) {
     auto* list = new QTableView(parent);
@@ -117,27 +121,32 @@ fIEcache::fIEcache(AppContext& context, Prompter* prompter, QWidget* parent)
     layout->addLayout(row);
     resize(900, 560);
 
-    connect(Command1, &QPushButton::clicked, this, &fIEcache::ListMine);
-    connect(Command2, &QPushButton::clicked, this, &fIEcache::ListAllUsers);
+    connect(Command1, &QPushButton::clicked, this, [this] { ListMine(); });
+    connect(Command2, &QPushButton::clicked, this, [this] { ListAllUsers(); });
     connect(Command3, &QPushButton::clicked, this, [this] { DeleteSelected(); });
     connect(Command4, &QPushButton::clicked, this, [this] { DeleteAll(); });
-    connect(Command5, &QPushButton::clicked, this, &fIEcache::CopySelected);
+    connect(Command5, &QPushButton::clicked, this, [this] { CopySelected(); });
     connect(Command6, &QPushButton::clicked, this, &QDialog::reject);
     connect(ListView1->horizontalHeader(), &QHeaderView::sectionClicked, &viewer.files,
             &CacheRowModel::toggleSort);
     connect(&viewer, &BrowserCacheViewer::changed, this, &fIEcache::showLists);
-    connect(&viewer, &BrowserCacheViewer::deletingChanged, this, &fIEcache::setBusy);
+    connect(&viewer, &BrowserCacheViewer::activityChanged, this, &fIEcache::showActivity);
 }
 
 fIEcache::~fIEcache() = default;
 
-void fIEcache::ListMine() {
-    viewer.GetCacheURLList();
-    AutoSizeColumns(ListView1);
+QCoro::Task<void> fIEcache::ListMine() {
+    QPointer<fIEcache> self(this);
+    co_await viewer.GetCacheURLList();
+    if (self)
+        AutoSizeColumns(ListView1);
 }
 
-void fIEcache::ListAllUsers() {
-    viewer.ListAllUsers();
+QCoro::Task<void> fIEcache::ListAllUsers() {
+    QPointer<fIEcache> self(this);
+    co_await viewer.ListAllUsers();
+    if (!self)
+        co_return;
     for (QTableView* list : {ListView1, ListView2, ListView3})
         AutoSizeColumns(list);
 }
@@ -162,10 +171,11 @@ QList<int> fIEcache::selectedRows() const {
     return rows;
 }
 
-QCoro::Task<void> fIEcache::afterDeletion(QCoro::Task<bool> deletion) {
+QCoro::Task<void> fIEcache::afterDeletion(QCoro::Task<DeletionResult> deletion) {
     QPointer<fIEcache> self(this);
-    const bool complete = co_await std::move(deletion);
-    if (self && !complete)
+    const DeletionResult result = co_await std::move(deletion);
+    // What was left shows in the status line; pages that kept loading need saying.
+    if (self && !result.pagesIdle)
         prompter_->message(CacheTexts::PagesBusy, Prompter::Icon::Information);
 }
 
@@ -177,17 +187,51 @@ QCoro::Task<void> fIEcache::DeleteAll() {
     return afterDeletion(viewer.DeleteAll());
 }
 
-void fIEcache::CopySelected() {
-    Form_Copy_Move::Open(viewer.CopyableFiles(selectedRows()), context_.store, prompter_.get(),
-                         this);
+QCoro::Task<void> fIEcache::CopySelected() {
+    QPointer<fIEcache> self(this);
+    // Contents of the browser's own entries are written here; gone when the copy tool closes.
+    const auto staging = std::make_shared<QTemporaryDir>();
+    const QList<int> rows = selectedRows();
+    const QString stagingFolder = staging->path();
+    QCoro::Task<CopySources> collecting = viewer.CopySourcesOf(rows, stagingFolder);
+    const CopySources sources = co_await std::move(collecting);
+    if (!self)
+        co_return;
+    if (!sources.leftOut.isEmpty()) {
+        QString text = QStringLiteral("以下 %1 个缓存项的内容经过压缩或不完整，无法按原样取出，"
+                                      "未列入复制：")
+                           .arg(sources.leftOut.size());
+        for (const QString& address : sources.leftOut.mid(0, LeftOutShown))
+            text += u'\n' + address;
+        if (sources.leftOut.size() > LeftOutShown)
+            text += QStringLiteral("\n……");
+        prompter_->message(text, Prompter::Icon::Information);
+        if (!self)
+            co_return;
+    }
+    Form_Copy_Move::Open(sources.files, context_.store, prompter_.get(), this);
 }
 
-void fIEcache::setBusy(bool busy) {
-    // Files of the running browser wait until no page loads.
-    if (busy)
+void fIEcache::showActivity(BrowserCacheViewer::Activity activity) {
+    using Activity = BrowserCacheViewer::Activity;
+    switch (activity) {
+    case Activity::Idle:
+        // Also when nothing was listed to show a new count.
+        Label1->setText(viewer.status);
+        break;
+    case Activity::Listing:
+        Label1->setText(QStringLiteral("正在读取..."));
+        break;
+    case Activity::Deleting:
+        // Files of the running browser wait until no page loads.
         Label1->setText(QStringLiteral("正在删除..."));
+        break;
+    case Activity::Copying:
+        Label1->setText(QStringLiteral("正在准备复制..."));
+        break;
+    }
     for (QPushButton* button : {Command1, Command2, Command3, Command4, Command5})
-        button->setEnabled(!busy);
+        button->setEnabled(activity == Activity::Idle);
 }
 
 void ShowBrowserCacheViewer(AppContext& context, Prompter* prompter, QWidget* parent) {
@@ -199,12 +243,17 @@ QCoro::Task<void> ClearBrowserCache(AppContext& context, Prompter* prompter, QWi
     QPointer<QWidget> guard(owner);
     BrowserCacheViewer viewer(FoldersOf(context.profile));
     ConfigureViewer(viewer, context);
-    viewer.GetCacheURLList();
-    bool complete = co_await viewer.DeleteAll();
-    viewer.ListAllUsers();
-    complete = co_await viewer.DeleteAll() && complete;
+    co_await viewer.GetCacheURLList();
+    const DeletionResult mine = co_await viewer.DeleteAll();
+    co_await viewer.ListAllUsers();
+    const DeletionResult all = co_await viewer.DeleteAll();
     if (!guard || !prompter)
         co_return;
-    prompter->message(complete ? CacheTexts::Finished : CacheTexts::PagesBusy,
-                      Prompter::Icon::Information);
+    const qsizetype left = mine.left.size() + all.left.size();
+    if (!mine.pagesIdle || !all.pagesIdle)
+        prompter->message(CacheTexts::PagesBusy, Prompter::Icon::Information);
+    else if (left > 0)
+        prompter->message(CacheTexts::NotAllCleared(int(left)), Prompter::Icon::Information);
+    else
+        prompter->message(CacheTexts::Finished, Prompter::Icon::Information);
 }

@@ -35,18 +35,18 @@ public:
     QPushButton* Command5; // "复制选中..."
     QPushButton* Command6; // "关闭"
 
-    void ListMine();
-    void ListAllUsers();
+    QCoro::Task<void> ListMine();
+    QCoro::Task<void> ListAllUsers();
     QCoro::Task<void> DeleteSelected();
     QCoro::Task<void> DeleteAll();
     // "复制选中...": the selected rows' files into the copy tool.
-    void CopySelected();
+    QCoro::Task<void> CopySelected();
 
 private:
     QList<int> selectedRows() const;
     void showLists();
-    void setBusy(bool busy);
-    QCoro::Task<void> afterDeletion(QCoro::Task<bool> deletion);
+    void showActivity(BrowserCacheViewer::Activity activity);
+    QCoro::Task<void> afterDeletion(QCoro::Task<DeletionResult> deletion);
 
     AppContext& context_;
     WindowPrompter prompter_;

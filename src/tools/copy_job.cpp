@@ -3,15 +3,33 @@
 #include "download/save_names.h"
 #include "settings/folder_history.h"
 #include "settings/settings_store.h"
+#include "tools/file_copy.h"
 #include "tools/file_helpers.h"
 #include "tools/prompter.h"
 #include "tools/text_utils.h"
+#include "tools/worker.h"
 
 #include <QFileInfo>
-#include <QThread>
+#include <QPointer>
 
-#include <qcoro/qcorothread.h>
-#include <qcoro/qcorotimer.h>
+namespace {
+
+// Failed files named in the closing message at most.
+constexpr int FailuresShown = 10;
+
+QString FinishedText(const QStringList& failures) {
+    QString text = QStringLiteral("复制文件完成！");
+    if (failures.isEmpty())
+        return text;
+    text += QStringLiteral("\n%1 个文件未能复制：").arg(failures.size());
+    for (const QString& failure : failures.mid(0, FailuresShown))
+        text += u'\n' + failure;
+    if (failures.size() > FailuresShown)
+        text += QStringLiteral("\n……");
+    return text;
+}
+
+} // namespace
 
 CopyJob::CopyJob(SettingsStore& store, Prompter& prompter, QObject* parent)
     : QObject(parent)
@@ -19,9 +37,9 @@ CopyJob::CopyJob(SettingsStore& store, Prompter& prompter, QObject* parent)
     , prompter_(prompter) {}
 
 CopyJob::~CopyJob() {
-    cancel();
-    if (worker_)
-        worker_->wait();
+    // The file on its way is dropped; its thread ends by itself, nobody waits.
+    if (run_)
+        run_->stop.store(true);
 }
 
 void CopyJob::load() {
@@ -33,9 +51,15 @@ void CopyJob::load() {
 }
 
 void CopyJob::cancel() {
-    if (cancel_)
-        cancel_->store(true);
-    setRunning(false);
+    if (!run_)
+        return;
+    run_->quiet = true;
+    requestStop(run_);
+}
+
+void CopyJob::requestStop(const std::shared_ptr<Run>& run) {
+    if (!run->stop.exchange(true) && run == run_)
+        emit stoppingChanged(true);
 }
 
 QString CopyJob::prepare() {
@@ -63,26 +87,30 @@ QString CopyJob::prepare() {
 }
 
 QCoro::Task<void> CopyJob::执行(bool showMessage) {
+    // What a press means is settled when it comes: during a run it stops that
+    // run, also when the run ends while this press shows a message.
+    const std::shared_ptr<Run> pressedDuring = run_;
+    QPointer<CopyJob> self(this);
     const QString destination = prepare();
-    // A press during a run always stops it, also when the folder or the list
-    // went bad meanwhile.
-    if (running_) {
-        setRunning(false);
+    if (!self)
+        co_return;
+    if (pressedDuring) {
+        requestStop(pressedDuring);
         co_return;
     }
-    if (destination.isEmpty() || files.isEmpty())
+    if (run_ || destination.isEmpty() || files.isEmpty())
         co_return;
 
-    QPointer<CopyJob> self(this);
-    setRunning(true);
-    cancel_ = std::make_shared<std::atomic<bool>>(false);
-    const auto cancelled = cancel_;
+    const auto run = std::make_shared<Run>();
+    run_ = run;
+    emit runningChanged(true);
     const QStringList sources = files;
     const int maximum = int(sources.size()) + 1;
     emit progressChanged(0, maximum);
     const QString destinationFolder = QFileInfo(destination).canonicalFilePath();
+    QStringList failures;
 
-    for (int i = 0; i < sources.size() && running_; ++i) {
+    for (int i = 0; i < sources.size() && !run->stop.load(); ++i) {
         const QString& source = sources.at(i);
         emit fileStarted(i + 1);
         emit progressChanged(i + 1, maximum);
@@ -92,40 +120,26 @@ QCoro::Task<void> CopyJob::执行(bool showMessage) {
             QFileInfo(parts.folder).canonicalFilePath() == destinationFolder)
             continue;
         emit currentFileChanged(parts.fileName());
-        // Lets a press of "停止" through before the file is copied.
-        co_await QCoro::sleepFor(std::chrono::milliseconds(0));
-        if (!self || cancelled->load())
+        const SameNameRule fileRule = SameNameRuleOf(rule);
+        // Named first: a temporary inside a co_await expression is destroyed twice by g++ 12.
+        auto copy = [source, destination, fileRule, run] {
+            return CopyInto(source, destination, fileRule, [run] { return run->stop.load(); });
+        };
+        QCoro::Task<CopyResult> copying = RunOnWorker(std::move(copy));
+        const CopyResult result = co_await std::move(copying);
+        if (!self)
             co_return;
-        const QString target = CopyTarget(source, destination, SameNameRuleOf(rule));
-        if (target.isEmpty())
-            continue;
-        // A file that cannot be copied is passed over; the run goes on.
-        co_await copyOnWorker(source, target);
-        if (!self || cancelled->load())
-            co_return;
+        // A file that cannot be copied is passed over and named at the end.
+        if (result.outcome == CopyOutcome::Failed)
+            failures.append(parts.fileName() + QStringLiteral("：") + result.error);
     }
 
     emit progressChanged(0, maximum);
     emit currentFileChanged(QString());
-    setRunning(false);
-    if (showMessage)
-        prompter_.message(QStringLiteral("复制文件完成！"), Prompter::Icon::Information);
-}
-
-QCoro::Task<bool> CopyJob::copyOnWorker(const QString& source, const QString& target) {
-    const auto cancelled = cancel_;
-    const auto ok = std::make_shared<std::atomic<bool>>(false);
-    std::unique_ptr<QThread> thread(
-        QThread::create([=] { ok->store(CopyFileReplacing(source, target, cancelled.get())); }));
-    worker_ = thread.get();
-    thread->start();
-    co_await qCoro(thread.get()).waitForFinished();
-    co_return ok->load();
-}
-
-void CopyJob::setRunning(bool on) {
-    if (running_ == on)
-        return;
-    running_ = on;
-    emit runningChanged(on);
+    run_.reset();
+    if (run->stop.load())
+        emit stoppingChanged(false);
+    emit runningChanged(false);
+    if (showMessage && !run->quiet)
+        prompter_.message(FinishedText(failures), Prompter::Icon::Information);
 }

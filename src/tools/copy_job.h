@@ -3,7 +3,6 @@
 #include "tools/copy_rules.h"
 
 #include <QObject>
-#include <QPointer>
 #include <QStringList>
 
 #include <qcoro/qcorotask.h>
@@ -12,12 +11,11 @@
 #include <memory>
 
 class Prompter;
-class QThread;
 class SettingsStore;
 
 // The copy tool's run: copies a list of files into one destination folder
 // under a same-name rule, one file at a time on a worker thread, so the window
-// keeps answering and a stop takes effect after the current file.
+// keeps answering and a stop ends the file being copied at once.
 class CopyJob : public QObject {
     Q_OBJECT
 
@@ -35,12 +33,15 @@ public:
     void load();
 
     // "开始": a run; pressed again while one runs ("停止"), the request to stop
-    // after the current file. showMessage: "复制文件完成！" at the end.
+    // it. showMessage: "复制文件完成！" at the end, naming the files that failed.
     QCoro::Task<void> 执行(bool showMessage);
-    bool running() const { return running_; }
+    // A run's loop has not ended yet (also while it stops).
+    bool running() const { return run_ != nullptr; }
+    // The run was asked to stop and is ending the file on its way.
+    bool stopping() const { return run_ && run_->stop.load(); }
 
-    // Ends a run at once (the window closes): the file being copied is dropped,
-    // its destination left as it was.
+    // Ends a run without its closing message (the window closes): the file
+    // being copied is dropped, its destination left as it was.
     void cancel();
 
 signals:
@@ -50,19 +51,23 @@ signals:
     // The name of the file being copied; empty between runs.
     void currentFileChanged(const QString& name);
     void runningChanged(bool running);
+    void stoppingChanged(bool stopping);
     // Before file number index (1-based) is looked at.
     void fileStarted(int index);
 
 private:
+    // One run's own flags: a stop reaches the run it was meant for and no other.
+    struct Run {
+        std::atomic<bool> stop{false};
+        bool quiet = false;
+    };
+
     // Steps every press runs: destination folder, settings, history, file list.
     // The destination folder, or empty text when it cannot be made.
     QString prepare();
-    QCoro::Task<bool> copyOnWorker(const QString& source, const QString& target);
-    void setRunning(bool on);
+    void requestStop(const std::shared_ptr<Run>& run);
 
     SettingsStore& store_;
     Prompter& prompter_;
-    bool running_ = false;
-    std::shared_ptr<std::atomic<bool>> cancel_;
-    QPointer<QThread> worker_;
+    std::shared_ptr<Run> run_;
 };

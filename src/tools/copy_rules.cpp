@@ -3,23 +3,13 @@
 #include "tools/file_helpers.h"
 #include "tools/text_utils.h"
 
-#include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
-
-#include <cstdio>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
 // An extension has at most this many characters.
 constexpr int MaxExtensionLength = 6;
 constexpr int CounterDigits = 3;
-constexpr qint64 CopyChunk = 1024 * 1024;
-// Characters of the target's name kept in the temporary file's name.
-constexpr int TempNameChars = 60;
 
 QString WithExtension(const QString& base, const QString& extension) {
     return extension.isEmpty() ? base : base + u'.' + extension;
@@ -69,9 +59,13 @@ SourceParts SplitSourcePath(const QString& path) {
 }
 
 NumberedTarget 复制相同文件自动重命名(const QString& source, const QString& destination) {
-    NumberedTarget result;
     if (!FileExists(source))
-        return result;
+        return {};
+    return NumberedFreeName(source, destination);
+}
+
+NumberedTarget NumberedFreeName(const QString& source, const QString& destination) {
+    NumberedTarget result;
     const SourceParts parts = SplitSourcePath(source);
     const QString base = WithoutCounter(parts.baseName);
     QString newBase = base;
@@ -88,69 +82,32 @@ NumberedTarget 复制相同文件自动重命名(const QString& source, const QS
     return result;
 }
 
-QString CopyTarget(const QString& source, const QString& destination, SameNameRule rule) {
+CopyPlan PlanCopy(const QString& source, const QString& destination, SameNameRule rule) {
     const QString target = destination + SplitSourcePath(source).fileName();
-    if (!FileExists(target))
-        return target;
+    if (!AnythingExists(target))
+        return {target, false};
+    const auto numbered = [&] { return CopyPlan{NumberedFreeName(source, destination).path}; };
     const QFileInfo from(source);
     const QFileInfo to(target);
-    const bool sameSize = from.size() == to.size();
+    // A folder or a link in the way is never the same file as the source.
+    const bool plainTarget = to.isFile() && !to.isSymLink();
+    const bool sameSize = plainTarget && from.size() == to.size();
     switch (rule) {
     case SameNameRule::None:
     case SameNameRule::Skip:
         return {};
     case SameNameRule::Overwrite:
-        return target;
+        return {target, true};
     case SameNameRule::Rename:
-        return 复制相同文件自动重命名(source, destination).path;
+        return numbered();
     case SameNameRule::SizeAndTime:
         if (sameSize && from.lastModified() == to.lastModified())
-            return target;
-        return 复制相同文件自动重命名(source, destination).path;
+            return {target, true};
+        return numbered();
     case SameNameRule::SizeOnly:
         if (sameSize)
-            return target;
-        return 复制相同文件自动重命名(source, destination).path;
+            return {target, true};
+        return numbered();
     }
     return {};
-}
-
-bool CopyFileReplacing(const QString& source, const QString& target,
-                       const std::atomic<bool>* cancel) {
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
-        return false;
-    const QFileInfo info(target);
-    QTemporaryFile part(info.absolutePath() + QStringLiteral("/.") +
-                        info.fileName().left(TempNameChars) + QStringLiteral("-XXXXXX.part"));
-    if (!part.open())
-        return false;
-    QByteArray buffer(CopyChunk, Qt::Uninitialized);
-    for (;;) {
-        if (cancel && cancel->load())
-            return false;
-        const qint64 n = in.read(buffer.data(), buffer.size());
-        if (n < 0)
-            return false;
-        if (n == 0)
-            break;
-        if (part.write(buffer.constData(), n) != n)
-            return false;
-    }
-    if (!part.flush())
-        return false;
-    struct stat st {};
-    if (::fstat(in.handle(), &st) != 0)
-        return false;
-    ::fchmod(part.handle(), st.st_mode & 0777);
-    // Keeps the source's time, so the size-and-time rule knows a copy made earlier.
-    struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
-    ::futimens(part.handle(), times);
-    if (::fsync(part.handle()) != 0)
-        return false;
-    if (std::rename(QFile::encodeName(part.fileName()).constData(),
-                    QFile::encodeName(info.absoluteFilePath()).constData()) != 0)
-        return false;
-    part.setAutoRemove(false);
-    return true;
 }

@@ -2,8 +2,6 @@
 
 #include <QString>
 
-#include <atomic>
-
 // What the copy tool does when the destination already holds a file of the
 // same name; the numbers are those stored as "OpIndex".
 enum class SameNameRule {
@@ -40,13 +38,16 @@ struct NumberedTarget {
 // "[n]" already at the end of the base name is dropped, then name[001],
 // name[002], ... until nothing at all is in the way. The copy is the caller's.
 NumberedTarget 复制相同文件自动重命名(const QString& source, const QString& destination);
+// The same name without looking at the source.
+NumberedTarget NumberedFreeName(const QString& source, const QString& destination);
 
-// Where source goes in destination under rule; empty when it is not copied.
-QString CopyTarget(const QString& source, const QString& destination, SameNameRule rule);
-
-// Copies source to target through a temporary file in target's folder, which
-// replaces target only once complete (also keeping the source's permissions and
-// modification time). A cancel request or any failure leaves target as it was
-// and no temporary file behind. Blocking: meant for a worker thread.
-bool CopyFileReplacing(const QString& source, const QString& target,
-                       const std::atomic<bool>* cancel = nullptr);
+// Where a copy of source goes in destination under rule. path is empty when
+// nothing is copied. replace: what is there now is to be overwritten; otherwise
+// the name must still be free when the copy is complete, and the rule decides
+// again when it is not. Anything at the name counts (a folder, a dangling link),
+// and only a plain file can be "the same file" of rules 4 and 5.
+struct CopyPlan {
+    QString path;
+    bool replace = false;
+};
+CopyPlan PlanCopy(const QString& source, const QString& destination, SameNameRule rule);

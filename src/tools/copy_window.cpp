@@ -89,9 +89,8 @@ Form_Copy_Move::Form_Copy_Move(SettingsStore& store, Prompter* prompter, QWidget
         ProgressBar1->setMaximum(maximum);
         ProgressBar1->setValue(value);
     });
-    connect(&job_, &CopyJob::runningChanged, this, [this](bool running) {
-        Command2->setText(running ? QStringLiteral("停止") : QStringLiteral("开始"));
-    });
+    connect(&job_, &CopyJob::runningChanged, this, &Form_Copy_Move::showRunState);
+    connect(&job_, &CopyJob::stoppingChanged, this, &Form_Copy_Move::showRunState);
 
     job_.load();
     FitDropDownWidth(Combo1);
@@ -106,6 +105,15 @@ void Form_Copy_Move::showHistory() {
     Combo1->clear();
     Combo1->addItems(job_.history);
     Combo1->setCurrentText(text);
+}
+
+void Form_Copy_Move::showRunState() {
+    // A stopping run ends the file on its way first; no new run before that.
+    Command2->setEnabled(!job_.stopping());
+    if (job_.stopping())
+        Command2->setText(QStringLiteral("正在停止..."));
+    else
+        Command2->setText(job_.running() ? QStringLiteral("停止") : QStringLiteral("开始"));
 }
 
 void Form_Copy_Move::setFiles(const QStringList& files, const QString& title) {

@@ -51,6 +51,7 @@ protected:
 
 private:
     void showHistory();
+    void showRunState();
 
     WindowPrompter prompter_;
     CopyJob job_;

@@ -25,15 +25,21 @@ bool AnythingExists(const QString& path) {
     return info.exists() || info.isSymLink();
 }
 
-bool WriteFileAtomically(const QString& path, const QByteArray& bytes) {
+bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error) {
     QSaveFile file(path);
+    const auto fail = [&file, error] {
+        if (error)
+            *error = file.errorString();
+        return false;
+    };
     if (!file.open(QIODevice::WriteOnly))
-        return false;
+        return fail();
     if (file.write(bytes) != bytes.size()) {
+        const bool failed = fail();
         file.cancelWriting();
-        return false;
+        return failed;
     }
-    return file.commit();
+    return file.commit() || fail();
 }
 
 NameAndType SplitNameAndType(const QString& path) {

@@ -12,7 +12,8 @@ bool FolderExists(const QString& path);
 bool AnythingExists(const QString& path);
 
 // Writes bytes to path, replacing the file only when everything was written.
-bool WriteFileAtomically(const QString& path, const QByteArray& bytes);
+// On failure error (when given) receives the reason.
+bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error = nullptr);
 
 struct NameAndType {
     QString type; // extension without the dot; empty when none

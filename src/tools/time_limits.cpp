@@ -20,4 +20,8 @@ milliseconds Scaled(milliseconds limit) {
     return std::max(milliseconds(1), milliseconds(static_cast<long long>(limit.count() * scale)));
 }
 
+milliseconds ScriptAnswerLimit() {
+    return std::max(Scaled(ScriptAnswer), ScriptAnswerFloor);
+}
+
 } // namespace TimeLimits

@@ -9,9 +9,15 @@ using std::chrono::milliseconds;
 
 // How long the file manager may take to answer "show this file".
 inline constexpr milliseconds FileManagerCall{3000};
-// How long a page may take to answer a script (snapshot, click). A safety net,
-// not a rule of the program's behaviour, so it is never scaled.
+// How long a page may take to answer a script (snapshot, click). A page that
+// does not answer in time is taken for hung: a script of its own never stops.
+// Scaled for tests, but never below ScriptAnswerFloor, so a busy machine does
+// not make a healthy page look hung.
 inline constexpr milliseconds ScriptAnswer{10000};
+inline constexpr milliseconds ScriptAnswerFloor{5000};
+// After a stop request the rules still read the page, but a page that keeps
+// its renderer busy gets this long only. Not scaled.
+inline constexpr milliseconds StoppedPageAnswer{2000};
 
 // How often a waiting page load looks at the page itself, besides the engine's
 // reports. A period, not a limit: never scaled.
@@ -29,6 +35,10 @@ inline constexpr milliseconds LandingPageLoad{90000};
 // its next page is waited for. Longer refreshes are the page's own business.
 // The page's delay, not ours, so it is never scaled.
 inline constexpr milliseconds RefreshRedirectDelay{10000};
+// A load that ended without a document may still turn out to be a download:
+// the engine names it this long after the load ended, at the latest. Not scaled.
+inline constexpr milliseconds DownloadOfferGrace{500};
+
 // How long after a refresh's delay the next page may take to start.
 inline constexpr milliseconds RefreshStartGrace{2000};
 
@@ -62,6 +72,13 @@ inline constexpr milliseconds ProgressStoreInterval{1000};
 inline constexpr milliseconds StoreFlushWait{5000};
 inline constexpr milliseconds CommitRecordWait{2000};
 
+// The site login: a login page (or the page its form leads to) loads within
+// this time; the login then pauses this long before the next one may start.
+inline constexpr milliseconds LoginPageLoad{10000};
+inline constexpr milliseconds LoginPause{5000};
+// The login pane's browser reloads its page this often when asked to.
+inline constexpr milliseconds LoginPaneRefresh{60000};
+
 // Files of the running browser's cache are deleted only while no page loads;
 // this long at most is waited for the pages to finish.
 inline constexpr milliseconds CachePagesIdle{30000};
@@ -70,5 +87,7 @@ inline constexpr milliseconds CachePagesIdle{30000};
 void SetScale(double factor);
 double Scale();
 milliseconds Scaled(milliseconds limit);
+// ScriptAnswer, scaled.
+milliseconds ScriptAnswerLimit();
 
 } // namespace TimeLimits

@@ -1,13 +1,17 @@
 #include "app/browser_page.h"
 #include "app/browser_profile.h"
 #include "app/browser_view.h"
+#include "app/load_watch.h"
 #include "fixture_server.h"
 #include "test_main.h"
+#include "tools/time_limits.h"
 #include "web_test.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWebEngineProfile>
 
 class TestBrowserPage : public QObject {
@@ -179,6 +183,92 @@ private slots:
         QVERIFY(LoadAndWait(&page, server_.url(QStringLiteral("/target.html"))));
         QCOMPARE(page.title(), QStringLiteral("Target"));
         QVERIFY(!page.firstFrameReachable());
+    }
+
+    // A script that never ends keeps the page from answering: the wait ends
+    // at its limit or at a stop, and a new renderer takes the page on.
+    void scriptWaitsEndAndHungPagesAreLetGo() {
+        BrowserPage page(profile_);
+        QVERIFY(LoadAndWait(&page, server_.url(QStringLiteral("/target.html"))));
+        page.runJavaScript(QStringLiteral("for (;;) {}"), QWebEngineScript::MainWorld);
+        QElapsedTimer clock;
+        clock.start();
+        ScriptReply reply =
+            Await(page.Ask(QStringLiteral("1 + 1"), std::chrono::milliseconds(800)));
+        QCOMPARE(reply.end, ScriptReply::End::TimedOut);
+        QVERIFY(page.Unresponsive());
+        QVERIFY(clock.elapsed() < 5000);
+
+        QTimer::singleShot(200, &page, [&page] { page.CutScriptWaits(); });
+        clock.restart();
+        reply = Await(page.Ask(QStringLiteral("2 + 2"), std::chrono::milliseconds(60000)));
+        QCOMPARE(reply.end, ScriptReply::End::Cut);
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+
+        page.Revive();
+        QVERIFY(!page.Unresponsive());
+        QVERIFY(LoadAndWait(&page, server_.url(QStringLiteral("/target.html"))));
+        reply = Await(page.Ask(QStringLiteral("3 + 3")));
+        QCOMPARE(reply.end, ScriptReply::End::Answered);
+        QCOMPARE(reply.value.toInt(), 6);
+        QVERIFY(!page.Unresponsive());
+
+        // Only the end of the load asked for tells that no document will come:
+        // not the blank page's, nor the page shown before.
+        const QUrl before = page.url();
+        const QUrl gone(server_.url(QStringLiteral("/gone")));
+        LoadWatch watch(&page);
+        watch.passOver(before);
+        watch.expect(gone);
+        emit page.LoadEndedWithoutDocument(QUrl(QStringLiteral("about:blank")));
+        emit page.LoadEndedWithoutDocument(before);
+        emit page.DownloadOffered(before, QStringLiteral("application/pdf"));
+        QTest::qWait(int(TimeLimits::DownloadOfferGrace.count()) + 200);
+        QVERIFY(!watch.endedWithoutDocument());
+        QVERIFY(watch.downloadUrl().isEmpty());
+        emit page.LoadEndedWithoutDocument(gone);
+        QVERIFY(!watch.endedWithoutDocument()); // it may still turn out a download
+        QTRY_VERIFY(watch.endedWithoutDocument());
+        watch.expect(gone);
+        emit page.DownloadOffered(gone, QStringLiteral("application/pdf"));
+        QVERIFY(watch.endedWithoutDocument());
+        QCOMPARE(watch.downloadUrl(), gone);
+        QCOMPARE(watch.downloadType(), QStringLiteral("application/pdf"));
+    }
+
+    // A snapshot of links and meta elements only, read in parts: all of them,
+    // in document order, counted as the page counts them.
+    void snapshotInParts() {
+        QByteArray body =
+            "<html><head><meta name='citation_pdf_url' content='/a.pdf'></head><body>";
+        for (int i = 0; i < 12'345; ++i)
+            body += "<p><a href='/r/" + QByteArray::number(i) + "'>R" + QByteArray::number(i) +
+                    "</a></p>";
+        body += "<meta name='late' content='x'></body></html>";
+        server_.page(QStringLiteral("/many.html"), body);
+        BrowserPage page(profile_);
+        QVERIFY(LoadAndWait(&page, server_.url(QStringLiteral("/many.html"))));
+        const auto doc = Await(
+            page.Document({QStringLiteral("A")}, {QStringLiteral("A"), QStringLiteral("META")}));
+        QVERIFY(doc);
+        QCOMPARE(doc->URL(), server_.url(QStringLiteral("/many.html")));
+        QCOMPARE(doc->size(), 12'345 + 2);
+        const QList<int> anchors = doc->getElementsByTagName(QStringLiteral("A"));
+        QCOMPARE(anchors.size(), 12'345);
+        for (int i : {0, 4999, 5000, 12'344}) {
+            const PageElement& a = doc->at(anchors.at(i));
+            QCOMPARE(a.tagIndex, i);
+            QCOMPARE(a.innerText, QStringLiteral("R%1").arg(i));
+            QCOMPARE(a.href, server_.url(QStringLiteral("/r/%1").arg(i)));
+        }
+        const QList<int> metas = doc->getElementsByTagName(QStringLiteral("meta"));
+        QCOMPARE(metas.size(), 2);
+        QCOMPARE(doc->at(metas.at(0)).content, QStringLiteral("/a.pdf"));
+        QCOMPARE(doc->at(metas.at(1)).name, QStringLiteral("late"));
+        QCOMPARE(doc->getElementsByTagName(QStringLiteral("P")).size(), 0);
+        // A click by tag and index reaches the element read in a later part.
+        QVERIFY(Await(page.Click(doc->at(anchors.at(12'000)))));
+        QTRY_VERIFY(page.url().path() == u"/r/12000");
     }
 
     void snapshotReadsTheLivePage() {

@@ -2,6 +2,7 @@
 #include "app/browser_page.h"
 #include "app/browser_view.h"
 #include "app/certificate_guard.h"
+#include "fixture_server.h"
 #include "scripted_prompter.h"
 #include "search/search_window.h"
 #include "settings/settings_store.h"
@@ -27,6 +28,18 @@ QString When(const QDateTime& t) {
 QString TitleOf(BrowserPage* page) {
     return Evaluate(page, QStringLiteral("document.title")).toString();
 }
+
+// A user who takes a while to answer: each question stays open until ready()
+// says so (or 20 s have passed), as a modal dialog would.
+class SlowPrompter : public ScriptedPrompter {
+public:
+    std::function<bool()> ready;
+    bool askYesNo(const QString& text, const QString& title) override {
+        if (ready)
+            (void)QTest::qWaitFor(ready, 20000);
+        return ScriptedPrompter::askYesNo(text, title);
+    }
+};
 
 } // namespace
 
@@ -100,6 +113,98 @@ private slots:
         QCOMPARE(status.count(), refusals);
     }
 
+    void oneYesServesEveryPaneOfTheProfile() {
+        QWebEngineProfile profile;
+        ScriptedPrompter prompter;
+        auto asking = std::make_unique<BrowserPage>(&profile);
+        asking->setSilent(false);
+        new CertificateGuard(asking.get(), &prompter);
+        auto silent = std::make_unique<BrowserPage>(&profile);
+        silent->setSilent(true);
+        auto* silentGuard = new CertificateGuard(silent.get(), &prompter);
+        QSignalSpy silentStatus(silentGuard, &CertificateGuard::StatusText);
+
+        // The question says how far a "yes" reaches.
+        prompter.queue(true);
+        asking->Navigate(tls_.url(QStringLiteral("/first.html")));
+        QTRY_COMPARE_WITH_TIMEOUT(prompter.shown.size(), 1, 15000);
+        const QString question = prompter.shown.first().text;
+        QVERIFY2(question.contains(QStringLiteral("在本程序退出之前，所有浏览器窗格")),
+                 qPrintable(question));
+        QTRY_COMPARE_WITH_TIMEOUT(TitleOf(asking.get()), QStringLiteral("Secret page"), 15000);
+        const QList<CertificateErrorKey> accepted = AcceptedCertificates::of(&profile)->entries();
+        QCOMPARE(accepted.size(), 1);
+        QCOMPARE(accepted.first().host, QStringLiteral("127.0.0.1"));
+        QCOMPARE(accepted.first().port, QUrl(tls_.url(QString())).port());
+        QCOMPARE(accepted.first().sha256, tls_.certificate().digest(QCryptographicHash::Sha256));
+
+        // The pane that never asks opens the site now, and its status bar says why.
+        silent->Navigate(tls_.url(QStringLiteral("/second.html")));
+        QTRY_COMPARE_WITH_TIMEOUT(TitleOf(silent.get()), QStringLiteral("Secret page"), 15000);
+        QTRY_VERIFY(!silentStatus.isEmpty());
+        QCOMPARE(silentStatus.last().first().toString(),
+                 AcceptedCertificateNote(QStringLiteral("127.0.0.1")));
+        QVERIFY(AcceptedCertificateNote(QStringLiteral("127.0.0.1"))
+                    .contains(QStringLiteral("已接受“127.0.0.1”的不可信证书")));
+        QCOMPARE(prompter.shown.size(), 1);
+
+        // Another site's pages in that pane carry no such note.
+        FixtureServer plain;
+        QVERIFY(plain.start());
+        plain.page(QStringLiteral("/plain.html"), "<html><title>Plain</title></html>");
+        const qsizetype notes = silentStatus.count();
+        silent->Navigate(plain.url(QStringLiteral("/plain.html")));
+        QTRY_COMPARE_WITH_TIMEOUT(TitleOf(silent.get()), QStringLiteral("Plain"), 15000);
+        QTest::qWait(100);
+        QCOMPARE(silentStatus.count(), notes);
+
+        // Another profile has accepted nothing: its silent pane still refuses.
+        QWebEngineProfile other;
+        BrowserPage otherPage(&other);
+        otherPage.setSilent(true);
+        QSignalSpy otherStatus(new CertificateGuard(&otherPage, &prompter),
+                               &CertificateGuard::StatusText);
+        otherPage.Navigate(tls_.url(QStringLiteral("/third.html")));
+        QTRY_VERIFY_WITH_TIMEOUT(!otherStatus.isEmpty(), 15000);
+        QVERIFY(otherStatus.last().first().toString().contains(QStringLiteral("已拒绝打开")));
+        QVERIFY(AcceptedCertificates::of(&other)->entries().isEmpty());
+    }
+
+    void oneAnswerServesOnlyTheSameCertificate() {
+        // Two sites on one host, each with a certificate of its own, in frames
+        // of one page: both wait while the first question is open.
+        TlsFixtureServer second;
+        QVERIFY(second.start());
+        QVERIFY(second.certificate() != tls_.certificate());
+        FixtureServer plain;
+        QVERIFY(plain.start());
+        plain.page(QStringLiteral("/frames.html"),
+                   "<html><body><iframe src='" + tls_.url(QStringLiteral("/a.html")).toUtf8() +
+                       "'></iframe><iframe src='" + second.url(QStringLiteral("/b.html")).toUtf8() +
+                       "'></iframe></body></html>");
+        QWebEngineProfile profile;
+        BrowserPage page(&profile);
+        page.setSilent(false);
+        int errors = 0;
+        connect(&page, &QWebEnginePage::certificateError, this, [&errors] { ++errors; });
+        SlowPrompter prompter;
+        prompter.ready = [&errors] { return errors >= 2; };
+        new CertificateGuard(&page, &prompter);
+        prompter.queue(true);
+        prompter.queue(false);
+        const int earlier = tls_.requests;
+        page.Navigate(plain.url(QStringLiteral("/frames.html")));
+        QTRY_COMPARE_WITH_TIMEOUT(prompter.shown.size(), 2, 30000);
+        QCOMPARE(errors, 2);
+        // Whichever came first got the "yes"; the other certificate was refused.
+        const auto first = [&] { return tls_.requests - earlier; };
+        QTRY_VERIFY_WITH_TIMEOUT(first() + second.requests > 0, 15000);
+        QTest::qWait(500);
+        QVERIFY2((first() > 0) != (second.requests > 0),
+                 qPrintable(QStringLiteral("%1 %2").arg(first()).arg(second.requests)));
+        QCOMPARE(AcceptedCertificates::of(&profile)->entries().size(), 1);
+    }
+
     void searchWindowFollowsItsSilentBox() {
         auto* profile = new QWebEngineProfile(this);
         SettingsStore store(dir_.filePath(QStringLiteral("s.ini")));
@@ -142,9 +247,25 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(prompter.shown.size(), 1, 15000);
             QTRY_VERIFY(w.StatusPanel2->text().contains(QStringLiteral("已拒绝打开")));
             QVERIFY(!w.StatusPanel2->text().contains(QStringLiteral("未询问")));
+
+            // After a "yes" the hidden browser and the silenced visible one open
+            // the site without asking, and the status bar says so.
+            prompter.queue(true);
+            page->Navigate(url);
+            QTRY_COMPARE_WITH_TIMEOUT(prompter.shown.size(), 2, 15000);
+            QTRY_COMPARE_WITH_TIMEOUT(TitleOf(page), QStringLiteral("Secret page"), 15000);
+            const QString note = AcceptedCertificateNote(QStringLiteral("127.0.0.1"));
+            w.StatusPanel2->clear();
+            w.Web2->Navigate(tls_.url(QStringLiteral("/hidden.html")));
+            QTRY_COMPARE_WITH_TIMEOUT(w.StatusPanel2->text(), note, 15000);
+            w.Check2->setChecked(true);
+            w.StatusPanel2->clear();
+            page->Navigate(tls_.url(QStringLiteral("/again.html")));
+            QTRY_COMPARE_WITH_TIMEOUT(w.StatusPanel2->text(), note, 15000);
+            QCOMPARE(prompter.shown.size(), 2);
         }
         delete profile;
-        QVERIFY(!tls_.log.contains(QStringLiteral("GET /search.html")));
+        QCOMPARE(tls_.log.count(QStringLiteral("GET /search.html")), 1);
     }
 };
 

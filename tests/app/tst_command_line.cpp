@@ -71,11 +71,29 @@ private slots:
         QVERIFY(help.out.contains(QStringLiteral("--update-url <URL>")));
         QCOMPARE(help.err, QString());
 
-        // Asked for windows where none can open: a clear message, no crash.
-        const Outcome o = run(QStringLiteral(QUILLMARSH_GUI), {});
-        QVERIFY2(!o.crashed, qPrintable(o.err));
-        QCOMPARE(o.exitCode, 1);
-        QVERIFY2(o.err.contains(QStringLiteral("no display")), qPrintable(o.err));
+        for (const char* word : {"-v", "--help-all"}) {
+            const Outcome short_ = run(QStringLiteral(QUILLMARSH_GUI), {QString::fromLatin1(word)});
+            QCOMPARE(short_.exitCode, 0);
+            QVERIFY2(short_.out.startsWith(word[1] == 'v' ? QStringLiteral("Quillmarsh ")
+                                                          : QStringLiteral("Usage: quillmarsh")),
+                     word);
+        }
+
+        // Asked for windows where none can open: a clear message, no crash. Qt's
+        // own single-dash options ask for windows too, not for help or the version.
+        for (const QStringList& arguments :
+             QList<QStringList>{{},
+                                {QStringLiteral("-reverse")},
+                                {QStringLiteral("-platformtheme"), QStringLiteral("gtk3")},
+                                {QStringLiteral("-stylesheet"), QStringLiteral("x.qss")},
+                                {QStringLiteral("-style=fusion"), QStringLiteral("-nograb")}}) {
+            const Outcome o = run(QStringLiteral(QUILLMARSH_GUI), arguments);
+            const QString what = arguments.join(u' ');
+            QVERIFY2(!o.crashed, qPrintable(what + u' ' + o.err));
+            QCOMPARE(o.exitCode, 1);
+            QVERIFY2(o.out.isEmpty(), qPrintable(what + u' ' + o.out));
+            QVERIFY2(o.err.contains(QStringLiteral("no display")), qPrintable(what + u' ' + o.err));
+        }
     }
 
     void batchProgramPrintsNoNoise() {
@@ -110,6 +128,8 @@ private slots:
                                     {QStringLiteral("parse"), tls.url(QStringLiteral("/r.html"))});
         QVERIFY2(refused.err.contains(QStringLiteral("已拒绝打开“127.0.0.1”的网页")),
                  qPrintable(refused.err));
+        QCOMPARE(refused.err.count(QStringLiteral("已拒绝打开")), 1);
+        QCOMPARE(refused.exitCode, 1);
         QCOMPARE(refused.out, QString());
         QCOMPARE(tls.requests, 0);
     }

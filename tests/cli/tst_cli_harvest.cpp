@@ -24,6 +24,15 @@ class TestCliHarvest : public QObject {
         return QString::fromUtf8(cli.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
     }
 
+    // One hit of a result page.
+    static QByteArray block(const QString& title, const QString& link, bool ticked) {
+        return QStringLiteral("<div class='result'><input type='checkbox'%1><a href='#'>a</a>"
+                              "<h3>%2</h3><a title='Full text' href=\"javascript:go('%3')\">"
+                              "</a></div>")
+            .arg(ticked ? QStringLiteral(" checked") : QString(), title, link)
+            .toUtf8();
+    }
+
 private slots:
     void theDemoSiteFromResultPagesToFiles() {
         FixtureServer server;
@@ -63,13 +72,6 @@ private slots:
     void anotherSiteWithItsOwnOptions() {
         FixtureServer server;
         QVERIFY(server.start());
-        const auto block = [](const QString& title, const QString& link, bool ticked) {
-            return QStringLiteral("<div class='result'><input type='checkbox'%1><a href='#'>a</a>"
-                                  "<h3>%2</h3><a title='Full text' href=\"javascript:go('%3')\">"
-                                  "</a></div>")
-                .arg(ticked ? QStringLiteral(" checked") : QString(), title, link)
-                .toUtf8();
-        };
         server.page(QStringLiteral("/r/1"), "<html><body>" +
                                                 block("First", "/link.springer.com/a", true) +
                                                 block("Unticked", "/link.springer.com/u", false) +
@@ -120,6 +122,48 @@ private slots:
              QStringLiteral("9")},
             &usage);
         QCOMPARE(usage, 2);
+    }
+
+    // The PDF is served only with the cookie its landing page set: the downloads
+    // carry the browser's cookies, as in the windows.
+    void downloadsCarryTheLandingPagesCookies() {
+        FixtureServer server;
+        QVERIFY(server.start());
+        server.page(QStringLiteral("/r/1"), "<html><body>" +
+                                                block("Locked", "/link.springer.com/locked", true) +
+                                                "</body></html>");
+        server.route(QStringLiteral("/link.springer.com/locked"),
+                     [](const FixtureServer::Request&) {
+                         FixtureServer::Response r;
+                         r.headers.append(qMakePair(QByteArray("Set-Cookie"),
+                                                    QByteArray("access=granted-42; Path=/")));
+                         r.body = "<html><body><a href='/files/locked.pdf'>Download PDF"
+                                  "<span class='download-pdf-size'>1 MB</span></a></body></html>";
+                         return r;
+                     });
+        server.route(QStringLiteral("/files/locked.pdf"), [](const FixtureServer::Request& q) {
+            FixtureServer::Response r;
+            if (!q.headers.value("cookie").contains("access=granted-42")) {
+                r.status = 403;
+                r.body = "<html><body>Sign in first</body></html>";
+                return r;
+            }
+            r.contentType = "application/pdf";
+            r.body = "%PDF-1.4\n% locked\n%%EOF\n";
+            return r;
+        });
+        QTemporaryDir dir;
+        for (const char* method : {"1", "2"}) {
+            int code = -1;
+            const QStringList lines =
+                run({server.url(QStringLiteral("/r/1")), QStringLiteral("--method"),
+                     QString::fromLatin1(method), QStringLiteral("--dir"), dir.path()},
+                    &code);
+            QCOMPARE(code, 0);
+            QCOMPARE(lines.size(), 1);
+            QVERIFY2(lines.first().contains(QStringLiteral("\t已完成\t24\t100%\tpdf\t")),
+                     qPrintable(lines.first()));
+        }
     }
 };
 

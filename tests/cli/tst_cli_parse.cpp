@@ -3,6 +3,7 @@
 #include "test_main.h"
 
 #include <QProcess>
+#include <QTcpServer>
 #include <QTemporaryDir>
 
 // quillmarsh-cli parse against pages served on loopback; the server runs in
@@ -80,6 +81,26 @@ private slots:
         int code = 0;
         runParse({}, &code);
         QCOMPARE(code, 2);
+    }
+
+    void aPageThatDoesNotLoadFails() {
+        QTcpServer closed; // a port nobody listens on
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const QString refused = QStringLiteral("http://127.0.0.1:%1/x").arg(closed.serverPort());
+        closed.close();
+        QTemporaryDir dir;
+        for (const QString& target :
+             {refused, dir.filePath(QStringLiteral("missing.html")), QStringLiteral("http://"),
+              server_.url(QStringLiteral("/no-such-page.html"))}) {
+            QProcess cli;
+            cli.start(QStringLiteral(QUILLMARSH_CLI), {QStringLiteral("parse"), target});
+            QTRY_VERIFY_WITH_TIMEOUT(cli.state() == QProcess::NotRunning, 60000);
+            const QString err = QString::fromUtf8(cli.readAllStandardError());
+            QVERIFY2(cli.exitCode() == 1, qPrintable(target + u' ' + err));
+            QVERIFY2(err.contains(QStringLiteral("did not load")), qPrintable(err));
+            QVERIFY2(!err.contains(u'<'), qPrintable(err));
+            QCOMPARE(cli.readAllStandardOutput(), QByteArray());
+        }
     }
 };
 

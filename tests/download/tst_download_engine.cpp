@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -238,6 +239,12 @@ private slots:
         QFETCH(QString, percent);
         QFETCH(QString, type);
         QFETCH(QString, left);
+        // Fifty hops over fresh connections can take most of 300 ms on a busy
+        // machine: the loop gets room to reach the hop limit before the header wait.
+        const double scale = TimeLimits::Scale();
+        const auto restore = qScopeGuard([scale] { TimeLimits::SetScale(scale); });
+        if (path.contains(u"loop"))
+            TimeLimits::SetScale(0.1);
         auto run = start(method, {path});
         QTRY_VERIFY_WITH_TIMEOUT(finished(*run), 20000);
         const DownloadTask& t = run->tasks.task(1);

@@ -2,6 +2,7 @@
 #include "download/scheduler.h"
 #include "download/task_commands.h"
 #include "download/task_list.h"
+#include "download/transfer_core.h"
 #include "fixture_server.h"
 #include "scripted_prompter.h"
 #include "settings/settings_keys.h"
@@ -12,6 +13,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QNetworkAccessManager>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -152,6 +154,28 @@ private slots:
         // The row's own file still goes when it is queued again.
         run.tasks.RequeueTask(1);
         QVERIFY(!QFile::exists(file));
+    }
+
+    // A row kept the path of a file it wrote after the user had deleted that file;
+    // when another row saved under the same name, re-queueing the first deleted it.
+    void aStalePathNeverDeletesAnotherRowsFile() {
+        for (int method : {1, 2}) {
+            Run run;
+            run.add(url(QStringLiteral("/ok.pdf?stale%1").arg(method)), QStringLiteral("x"));
+            run.begin(method, DuplicateNamePolicies::Rename);
+            QTRY_VERIFY_WITH_TIMEOUT(run.finished(), 20000);
+            const QString file = run.folder() + QStringLiteral("x.pdf");
+            QCOMPARE(run.tasks.task(1).savedPath, file);
+            QVERIFY(QFile::remove(file)); // the user deletes it
+
+            run.add(url(QStringLiteral("/ok.pdf?fresh%1").arg(method)), QStringLiteral("x"));
+            run.scheduler->Start();
+            QTRY_VERIFY_WITH_TIMEOUT(run.finished(), 20000);
+            QCOMPARE(run.tasks.task(2).savedPath, file);
+            QCOMPARE(run.tasks.task(1).savedPath, QString());
+            run.tasks.RequeueTask(1);
+            QCOMPARE(read(file), pdf_);
+        }
     }
 
     // "跳过" was checked with the row's type; the server's type then led to deleting
@@ -306,6 +330,46 @@ private slots:
             QCOMPARE(run.tasks.task(1).percent, QStringLiteral("大文件，跳过"));
             QCOMPARE(files(run.folder()), QStringList());
         }
+    }
+
+    // A task address naming a local file (or a script, or data) was copied like a download.
+    void onlyWebAddressesAreDownloaded() {
+        QTemporaryDir elsewhere;
+        const QString secret = elsewhere.filePath(QStringLiteral("secret.pdf"));
+        write(secret, pdf_);
+        for (int method : {1, 2}) {
+            Run run;
+            const QStringList refused = {QUrl::fromLocalFile(secret).toString(),
+                                         QStringLiteral("data:application/pdf,%25PDF-1.4"),
+                                         QStringLiteral("javascript:alert(1)"),
+                                         QStringLiteral("ftp://127.0.0.1/x.pdf")};
+            for (const QString& address : refused)
+                run.add(address, QStringLiteral("copy"));
+            run.add(url(QStringLiteral("/docs/paper.pdf?web=%1").arg(method)),
+                    QStringLiteral("web"));
+            run.begin(method, DuplicateNamePolicies::Rename);
+            QTRY_VERIFY_WITH_TIMEOUT(run.finished(), 20000);
+            for (int row = 1; row <= refused.size(); ++row) {
+                const DownloadTask& t = run.tasks.task(row);
+                QCOMPARE(t.state, TaskState::Failed);
+                QCOMPARE(t.percent, QStringLiteral("不支持的网址"));
+                QVERIFY(t.error.contains(QStringLiteral("http")));
+            }
+            QCOMPARE(run.tasks.task(refused.size() + 1).state, TaskState::Done);
+            QCOMPARE(files(run.folder()), QStringList{QStringLiteral("web.pdf")});
+        }
+
+        // The transfer itself refuses them too, whoever starts it.
+        QNetworkAccessManager nam;
+        TransferControl control;
+        TransferTicket ticket;
+        ticket.job.url = QUrl::fromLocalFile(secret);
+        ticket.job.target = elsewhere.filePath(QStringLiteral("copy.pdf"));
+        ticket.job.partPath = ticket.job.target + QStringLiteral(".part");
+        const TransferOutcome outcome = QCoro::waitFor(RunTransfer(nam, ticket, control));
+        QCOMPARE(outcome.result, TransferResult::NoResponse);
+        QVERIFY(!outcome.errorText.isEmpty());
+        QCOMPARE(files(elsewhere.path()), QStringList{QStringLiteral("secret.pdf")});
     }
 };
 

@@ -1,6 +1,10 @@
 #include "app/app_context.h"
 #include "app/browser_profile.h"
+#include "download/download_options_panel.h"
 #include "download/download_window.h"
+#include "download/part_file.h"
+#include "download/progress_delegate.h"
+#include "download/task_list_view.h"
 #include "download/url_replace_dialog.h"
 #include "fixture_server.h"
 #include "scripted_prompter.h"
@@ -14,16 +18,50 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QFile>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
+#include <QStackedWidget>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWebEngineProfile>
+
+namespace {
+
+// Answers the next modal dialog of type T with answer, as soon as it shows.
+template <typename T> void AnswerModal(std::function<void(T*)> answer) {
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, answer] {
+        if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) {
+            poll->deleteLater();
+            answer(dialog);
+        }
+    });
+    poll->start(10);
+}
+
+// Records what the desktop was asked to open.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+
+public:
+    QList<QUrl> opened;
+
+public slots:
+    void open(const QUrl& url) { opened.append(url); }
+};
+
+} // namespace
+#include <functional>
 
 class TestDownloadWindow : public QObject {
     Q_OBJECT
@@ -59,20 +97,20 @@ private slots:
         QCOMPARE(fFileDownload::Find(), w);
         QCOMPARE(w->windowTitle(), QStringLiteral("文件下载-Quillmarsh"));
         QVERIFY(w->windowState() & Qt::WindowMaximized);
-        QCOMPARE(w->Label7->text(), QStringLiteral("下载方式：2"));
-        QVERIFY(w->Combo1->isEnabled());
-        QCOMPARE(w->Combo1->currentText(), QStringLiteral("3"));
-        QVERIFY(w->Option3->isChecked());
-        QCOMPARE(w->Combo2->count(), 601);
-        QCOMPARE(w->Combo2->currentText(), QStringLiteral("0"));
-        QCOMPARE(w->Combo4->currentText(), QStringLiteral("出错项"));
+        QCOMPARE(w->Picture3->Label7->text(), QStringLiteral("下载方式：2"));
+        QVERIFY(w->Picture3->Combo1->isEnabled());
+        QCOMPARE(w->Picture3->Combo1->currentText(), QStringLiteral("3"));
+        QVERIFY(w->Picture3->Option3->isChecked());
+        QCOMPARE(w->Picture3->Combo2->count(), 601);
+        QCOMPARE(w->Picture3->Combo2->currentText(), QStringLiteral("0"));
+        QCOMPARE(w->Picture3->Combo4->currentText(), QStringLiteral("出错项"));
         QVERIFY(w->Timer1->isActive());
         QVERIFY(!w->Timer_Down->isActive());
         QCOMPARE(w->Panel[3]->text(), QStringLiteral("总数:0 正在下载:0 等待:0 已完成:0 失败:0"));
         w->show();
         w->tasks.appendTask(QStringLiteral("http://h/a"), QStringLiteral("a"),
                             QStringLiteral("pdf"), folder());
-        QCOMPARE(w->Label1->text(), QStringLiteral("1条"));
+        QCOMPARE(w->Picture3->Label1->text(), QStringLiteral("1条"));
         QTRY_COMPARE(w->Panel[3]->text(),
                      QStringLiteral("总数:1 正在下载:0 等待:1 已完成:0 失败:0"));
         w->tasks.clear();
@@ -89,10 +127,10 @@ private slots:
         w->show();
         w->tasks.appendTask(QStringLiteral("http://h/w"), QStringLiteral("w"),
                             QStringLiteral("pdf"), folder());
-        w->Option1->setChecked(true);
-        w->Command26->click();
-        QCOMPARE(w->Label7->text(), QStringLiteral("下载方式：1"));
-        QVERIFY(!w->Combo1->isEnabled());
+        w->Picture3->Option1->setChecked(true);
+        w->Picture3->Command26->click();
+        QCOMPARE(w->Picture3->Label7->text(), QStringLiteral("下载方式：1"));
+        QVERIFY(!w->Picture3->Combo1->isEnabled());
 
         prompter.queue(false);
         QVERIFY(!w->close());
@@ -114,13 +152,59 @@ private slots:
         // The next opening reads them back.
         ScriptedPrompter again;
         auto* next = new fFileDownload(*context_, &again);
-        QVERIFY(next->Option1->isChecked());
-        QCOMPARE(next->Label7->text(), QStringLiteral("下载方式：1"));
-        QVERIFY(!next->Combo1->isEnabled());
-        next->Command26->click();
-        QVERIFY(next->Combo1->isEnabled());
-        QCOMPARE(next->Combo1->currentText(), QStringLiteral("1"));
+        QVERIFY(next->Picture3->Option1->isChecked());
+        QCOMPARE(next->Picture3->Label7->text(), QStringLiteral("下载方式：1"));
+        QVERIFY(!next->Picture3->Combo1->isEnabled());
+        next->Picture3->Command26->click();
+        QVERIFY(next->Picture3->Combo1->isEnabled());
+        QCOMPARE(next->Picture3->Combo1->currentText(), QStringLiteral("1"));
         QVERIFY(next->close());
+    }
+
+    // While the window asks whether it may close, the analysis may hand tasks
+    // over: they go to a window of their own, not to the one about to go.
+    void tasksHandedOverDuringTheCloseQuestionAreKept() {
+        struct HandingOver : ScriptedPrompter {
+            std::function<void()> duringQuestion;
+            bool askYesNo(const QString& text, const QString& title) override {
+                if (duringQuestion)
+                    duringQuestion();
+                return ScriptedPrompter::askYesNo(text, title);
+            }
+        };
+        for (const bool closes : {true, false}) {
+            HandingOver prompter;
+            QPointer<fFileDownload> closing = new fFileDownload(*context_, &prompter);
+            closing->tasks.appendTask(QStringLiteral("http://h/old"), QStringLiteral("old"),
+                                      QStringLiteral("pdf"), folder());
+            QPointer<fFileDownload> handedTo;
+            prompter.duringQuestion = [&] {
+                handedTo = fFileDownload::Find();
+                if (!handedTo)
+                    handedTo = new fFileDownload(*context_, nullptr);
+                handedTo->tasks.appendTask(QStringLiteral("http://h/new"), QStringLiteral("new"),
+                                           QStringLiteral("pdf"), folder());
+            };
+            prompter.queue(closes);
+            QCOMPARE(closing->close(), closes);
+            QVERIFY(handedTo);
+            QVERIFY(handedTo != closing);
+            if (closes)
+                QTRY_VERIFY(!closing);
+            else
+                QCOMPARE(closing->tasks.count(), 1); // refused: it stays as it was
+            QVERIFY(handedTo);
+            QCOMPARE(handedTo->tasks.count(), 1);
+            QCOMPARE(handedTo->tasks.task(1).url, QStringLiteral("http://h/new"));
+            QVERIFY(fFileDownload::Find());
+            handedTo->tasks.clear();
+            delete handedTo.data();
+            if (closing) {
+                closing->tasks.clear();
+                QVERIFY(closing->close());
+                QTRY_VERIFY(!closing);
+            }
+        }
     }
 
     void headerSortingAndTheRunGuards() {
@@ -145,10 +229,11 @@ private slots:
         w.SortBy(TaskListModel::NameColumn);
         QCOMPARE(prompter.messages().last(), QStringLiteral("停止下载后方可排序！"));
         QCOMPARE(w.tasks.task(1).name, QStringLiteral("a"));
-        w.PrepareContextMenu();
+        w.ShowContextMenu({2, 2});
         QVERIFY(!w.action(QStringLiteral("menu清空"))->isEnabled());
         QVERIFY(!w.action(QStringLiteral("menu清除"))->isEnabled());
         QVERIFY(w.action(QStringLiteral("menu停止下载"))->isEnabled());
+        w.menu下载->hide();
 
         // Guarded commands refuse while downloads run.
         w.ClearList();
@@ -166,12 +251,14 @@ private slots:
         w.SortBy(TaskListModel::TypeColumn);
         QCOMPARE(prompter.messages().last(), QStringLiteral("停止下载后方可排序！"));
         QCOMPARE(w.tasks.task(1).name, QStringLiteral("a"));
-        w.PrepareContextMenu();
+        w.ShowContextMenu({2, 2});
         QVERIFY(!w.action(QStringLiteral("menu清空"))->isEnabled());
+        w.menu下载->hide();
         w.activity = DownloadActivity{};
-        w.PrepareContextMenu();
+        w.ShowContextMenu({2, 2});
         QVERIFY(w.action(QStringLiteral("menu清空"))->isEnabled());
         QVERIFY(!w.action(QStringLiteral("menu停止下载"))->isEnabled());
+        w.menu下载->hide();
 
         w.Shuffle();
         QCOMPARE(prompter.messages().last(), QStringLiteral("随机排序完成！"));
@@ -182,7 +269,7 @@ private slots:
         prompter.queue(true);
         w.ClearList();
         QCOMPARE(w.tasks.count(), 0);
-        QCOMPARE(w.Label1->text(), QStringLiteral("0条"));
+        QCOMPARE(w.Picture3->Label1->text(), QStringLiteral("0条"));
 
         w.activity.busy = true;
         w.CancelSelected();
@@ -203,13 +290,20 @@ private slots:
         w.tasks.setCell(1, TaskListModel::SizeColumn, QStringLiteral("100"));
         w.tasks.setCell(1, TaskListModel::PercentColumn, QStringLiteral("40%"));
         w.tasks.setState(2, TaskState::Done);
-        write(QStringLiteral("failed.pdf"), "partial");
-        w.tasks.editTask(1, [](DownloadTask& t) { t.savedPath = t.filePath(); });
+        // What a cut download leaves: its part and resume record beside the name,
+        // nothing under the name itself.
+        const QString part =
+            PartPathFor(folder() + QStringLiteral("failed.pdf"), QStringLiteral("http://h/f"));
+        write(QFileInfo(part).fileName(), "partial");
+        QVERIFY(WritePartMeta(part, {QStringLiteral("http://h/f"), "\"v\"", {}, 100}));
+        w.tasks.editTask(1, [&part](DownloadTask& t) { t.partPath = part; });
 
         w.RowClicked(0);
-        QCOMPARE(w.Panel[1]->text(), folder() + QStringLiteral("failed.pdf"));
-        w.RowClicked(1);
         QCOMPARE(w.Panel[1]->text(), QString());
+        write(QStringLiteral("done.pdf"), "finished");
+        w.RowClicked(1);
+        QCOMPARE(w.Panel[1]->text(), folder() + QStringLiteral("done.pdf"));
+        QFile::remove(folder() + QStringLiteral("done.pdf"));
 
         // A failed row named like a finished one: the finished row's file stays.
         w.tasks.appendTask(QStringLiteral("http://h/twin"), QStringLiteral("done"),
@@ -222,11 +316,19 @@ private slots:
         QFile::remove(folder() + QStringLiteral("done.pdf"));
         w.tasks.removeTaskRows({3});
 
+        // Retrying a failed row continues its kept part, as a re-download does: part
+        // and record stay together and the row still names them. A file under the
+        // row's name is not the program's (a failed download never writes there).
+        write(QStringLiteral("failed.pdf"), "the user's");
         w.RowDoubleClicked(0);
-        QVERIFY(!QFile::exists(folder() + QStringLiteral("failed.pdf")));
         QCOMPARE(w.tasks.task(1).state, TaskState::Waiting);
         QCOMPARE(w.tasks.task(1).size, QString());
         QCOMPARE(w.tasks.task(1).percent, QString());
+        QCOMPARE(w.tasks.task(1).partPath, part);
+        QVERIFY(IsResumablePart(part, QStringLiteral("http://h/f")));
+        QVERIFY(QFile::exists(folder() + QStringLiteral("failed.pdf")));
+        QFile::remove(folder() + QStringLiteral("failed.pdf"));
+        RemovePartFiles(part);
 
         w.RowDoubleClicked(1);
         QCOMPARE(prompter.messages().last(), QStringLiteral("文件不存在！"));
@@ -237,14 +339,14 @@ private slots:
         write(QStringLiteral("names.txt"), "old");
         prompter.queue(out);
         prompter.queue(false);
-        w.ExportNames(false);
+        w.ExportAllNames();
         QFile f(out);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), QByteArray("old"));
         f.close();
         prompter.queue(out);
         prompter.queue(true);
-        w.ExportNames(true);
+        w.ExportUnfinishedNames();
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), QByteArray("failed\r\n"));
         f.close();
@@ -265,44 +367,54 @@ private slots:
         w.close();
     }
 
-    void optionsDialogUpdatesTheOpenWindow() {
+    void optionsDialogAnnouncesTheMethod() {
         ScriptedPrompter prompter;
         auto* w = new fFileDownload(*context_, &prompter);
         w->setAttribute(Qt::WA_DeleteOnClose, false);
+        w->show();
         options_.DownloadMethod = 2;
-        {
-            fOption dialog(options_, *store_, &prompter);
-            QCOMPARE(dialog.windowTitle(), QStringLiteral("设置-Quillmarsh"));
-            QVERIFY(dialog.Option2->isChecked());
-            dialog.Option1->setChecked(true);
-            dialog.Check1->setChecked(true);
-            dialog.Text6->setText(QStringLiteral("   "));
-            dialog.Text8->setText(QStringLiteral("8080"));
-            dialog.Text1->setText(QStringLiteral("2.5"));
-            QVERIFY(dialog.Accept());
-        }
-        QCOMPARE(w->Label7->text(), QStringLiteral("下载方式：1"));
-        QVERIFY(!w->Combo1->isEnabled());
+        // Opened from the window's menu: the method it sets shows on the window at once.
+        AnswerModal<fOption>([](fOption* dialog) {
+            QCOMPARE(dialog->windowTitle(), QStringLiteral("设置-Quillmarsh"));
+            QVERIFY(dialog->Option2->isChecked());
+            dialog->Option1->setChecked(true);
+            dialog->Check1->setChecked(true);
+            dialog->Text6->setText(QStringLiteral("   "));
+            dialog->Text8->setText(QStringLiteral("8080"));
+            dialog->Text1->setText(QStringLiteral("2.5"));
+            dialog->Command1->click();
+        });
+        w->action(QStringLiteral("设置"))->trigger();
+        QCOMPARE(w->Picture3->Label7->text(), QStringLiteral("下载方式：1"));
+        QVERIFY(!w->Picture3->Combo1->isEnabled());
         QCOMPARE(prompter.messages().last(), QStringLiteral("代理服务器网址或者端口格式不对！"));
         QCOMPARE(store_->text(SettingKeys::ProxyAddress()), QString());
         QCOMPARE(store_->text(SettingKeys::ProxyEnabled()), QStringLiteral("1"));
         QCOMPARE(options_.MaxFileSizeMB, 2.5);
         QCOMPARE(store_->text(SettingKeys::MaxFileSizeMB()), QStringLiteral("2.5"));
+        AnswerModal<fOption>([](fOption* dialog) {
+            dialog->Option2->setChecked(true);
+            dialog->Command1->click();
+        });
+        w->action(QStringLiteral("设置"))->trigger();
+        QCOMPARE(w->Picture3->Label7->text(), QStringLiteral("下载方式：2"));
+        QVERIFY(w->Picture3->Combo1->isEnabled());
+        QCOMPARE(w->Picture3->Combo1->currentText(), QStringLiteral("1"));
         {
             fOption dialog(options_, *store_, &prompter);
-            dialog.Option2->setChecked(true);
+            QSignalSpy method(&dialog, &fOption::DownloadMethodChanged);
             dialog.Check1->setChecked(false);
             dialog.Text8->setText(QStringLiteral("abc"));
             const int shown = int(prompter.messages().size());
             QVERIFY(dialog.Accept());
             QCOMPARE(int(prompter.messages().size()), shown); // proxy off: no check
             QCOMPARE(store_->text(SettingKeys::ProxyPort()), QStringLiteral("abc"));
+            QCOMPARE(method.size(), 1);
+            QCOMPARE(method.first().first().toInt(), 2);
         }
-        QCOMPARE(w->Label7->text(), QStringLiteral("下载方式：2"));
-        QVERIFY(w->Combo1->isEnabled());
-        QCOMPARE(w->Combo1->currentText(), QStringLiteral("1"));
         {
             fOption dialog(options_, *store_, &prompter);
+            QSignalSpy method(&dialog, &fOption::DownloadMethodChanged);
             dialog.Text1->setText(QStringLiteral("lots"));
             QVERIFY(!dialog.Accept());
             QCOMPARE(dialog.Text1->text(), QStringLiteral("2.5"));
@@ -310,6 +422,7 @@ private slots:
             dialog.Command2->click(); // "关闭": nothing changes
             QCOMPARE(options_.DownloadMethod, 2);
             QCOMPARE(store_->text(SettingKeys::DownloadMethod()), QStringLiteral("2"));
+            QVERIFY(method.isEmpty());
         }
         delete w;
     }
@@ -331,12 +444,12 @@ private slots:
         fFileDownload w(*context_, &prompter);
         w.setAttribute(Qt::WA_DeleteOnClose, false);
         w.show();
-        w.Option3->setChecked(true);
+        w.Picture3->Option3->setChecked(true);
         w.tasks.appendTask(server.url(QStringLiteral("/www.sciencedirect.com/pdf/0004.pdf")),
                            QStringLiteral("one"), QStringLiteral("pdf"), folder());
         w.tasks.appendTask(server.url(QStringLiteral("/page3.html")), QStringLiteral("three"),
                            QStringLiteral("pdf"), folder());
-        w.Command4->click();
+        w.Picture3->Command4->click();
         QVERIFY(w.Timer_Down->isActive());
         QTRY_VERIFY_WITH_TIMEOUT(w.tasks.检测是否下载列表完毕(), 20000);
         QCOMPARE(w.tasks.task(1).state, TaskState::Done);
@@ -351,15 +464,166 @@ private slots:
                            QStringLiteral("pdf"), folder());
         w.action(QStringLiteral("menu下载全部"))->trigger();
         QTRY_COMPARE(w.tasks.task(3).state, TaskState::Downloading);
-        QTRY_VERIFY(w.RunningIndicator->isVisible());
+        QTRY_VERIFY(w.Picture3->RunningIndicator->isVisible());
         w.ClearList(); // refused while it runs
         QCOMPARE(prompter.messages().last(), QStringLiteral("停止下载以后，才能执行此操作！"));
-        w.Command31->click();
+        w.Picture3->Command31->click();
         QCOMPARE(w.tasks.task(3).state, TaskState::Failed);
         QVERIFY(!w.activity.IsDownloadRunning());
         w.tasks.clear();
         w.close();
         TimeLimits::SetScale(1);
+    }
+
+    void menusWorkOutTheirStatesWhenTheyOpen() {
+        ScriptedPrompter prompter;
+        fFileDownload w(*context_, &prompter);
+        w.setAttribute(Qt::WA_DeleteOnClose, false);
+        w.show();
+        QAction* stop = w.action(QStringLiteral("menu停止下载"));
+        QAction* clearAll = w.action(QStringLiteral("menu清空"));
+        w.ShowContextMenu({2, 2}); // a right click on the idle list
+        QVERIFY(!stop->isEnabled());
+        QVERIFY(clearAll->isEnabled());
+        w.menu下载->hide();
+        // A run starts; the same menu opened from the menu bar offers Stop.
+        w.activity.schedulerOn = true;
+        w.menu下载->popup(w.mapToGlobal(QPoint(0, 0)));
+        QVERIFY(stop->isEnabled());
+        QVERIFY(clearAll->isEnabled()); // still refused by the running test
+        w.menu下载->hide();
+        w.ShowContextMenu({2, 2});
+        QVERIFY(stop->isEnabled());
+        QVERIFY(!clearAll->isEnabled());
+        QVERIFY(!w.action(QStringLiteral("menu全选专利列表"))->isEnabled());
+        w.menu下载->hide();
+        w.activity = DownloadActivity{};
+        w.menu下载->popup(w.mapToGlobal(QPoint(0, 0)));
+        QVERIFY(clearAll->isEnabled() && stop->isEnabled());
+        w.menu下载->hide();
+        w.close();
+    }
+
+    void bulkCommandsKeepTheSelection() {
+        ScriptedPrompter prompter;
+        fFileDownload w(*context_, &prompter);
+        w.setAttribute(Qt::WA_DeleteOnClose, false);
+        w.show();
+        const QList<TaskState> states = {TaskState::Done,   TaskState::Failed, TaskState::Waiting,
+                                         TaskState::Failed, TaskState::Done,   TaskState::Waiting};
+        for (int i = 0; i < states.size(); ++i) {
+            const QString name(QChar(u'a' + i));
+            w.tasks.appendTask(QStringLiteral("http://h/") + name, name, QStringLiteral("pdf"),
+                               folder());
+            w.tasks.setState(i + 1, states.at(i));
+        }
+        QItemSelectionModel* selection = w.ListView3->selectionModel();
+        selection->select(w.tasks.index(2, 0),
+                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        selection->setCurrentIndex(w.tasks.index(5, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        const auto selectedNames = [&w] {
+            QStringList names;
+            for (int row : w.ListView3->selectedRows())
+                names << w.tasks.task(row).name;
+            return names;
+        };
+        const auto currentName = [&w] {
+            const int row = w.ListView3->currentRow();
+            return row ? w.tasks.task(row).name : QString();
+        };
+        QCOMPARE(selectedNames(), (QStringList{QStringLiteral("c"), QStringLiteral("f")}));
+        QSignalSpy resets(&w.tasks, &QAbstractItemModel::modelReset);
+        QSignalSpy changed(&w.tasks, &QAbstractItemModel::dataChanged);
+
+        w.RequeueFailed(); // rows 2 and 4 only
+        QCOMPARE(changed.size(), 2);
+        QCOMPARE(changed.at(0).at(0).toModelIndex().row(), 1);
+        QCOMPARE(changed.at(1).at(0).toModelIndex().row(), 3);
+        changed.clear();
+        w.RequeueFailed(); // nothing left to change: nothing announced
+        w.RequeueWebPages();
+        w.DeleteFailedFiles();
+        QVERIFY(changed.isEmpty());
+        w.ClearDoneRows(); // rows 1 and 5 go
+        QCOMPARE(w.tasks.count(), 4);
+        QCOMPARE(selectedNames(), (QStringList{QStringLiteral("c"), QStringLiteral("f")}));
+        QCOMPARE(currentName(), QStringLiteral("f"));
+        w.SortBy(TaskListModel::NameColumn); // descending: f d c b
+        QCOMPARE(w.tasks.task(1).name, QStringLiteral("f"));
+        QCOMPARE(selectedNames(), (QStringList{QStringLiteral("f"), QStringLiteral("c")}));
+        QCOMPARE(currentName(), QStringLiteral("f"));
+        w.Shuffle();
+        QCOMPARE(selectedNames().size(), 2);
+        QVERIFY(selectedNames().contains(QStringLiteral("c")));
+        QCOMPARE(currentName(), QStringLiteral("f"));
+        w.CancelSelected(); // both waiting rows fail, still selected
+        QCOMPARE(selectedNames().size(), 2);
+        for (int row : w.ListView3->selectedRows())
+            QCOMPARE(w.tasks.task(row).state, TaskState::Failed);
+        w.ClearSelectedRows();
+        QCOMPARE(w.tasks.count(), 2);
+        QVERIFY(selectedNames().isEmpty());
+        QCOMPARE(resets.size(), 0);
+        w.tasks.clear();
+        w.close();
+    }
+
+    void statusPanelTwoOpensOnlyWebAddresses() {
+        ScriptedPrompter prompter;
+        fFileDownload w(*context_, &prompter);
+        w.setAttribute(Qt::WA_DeleteOnClose, false);
+        w.show();
+        UrlCatcher catcher;
+        for (const char* scheme : {"http", "https", "file"})
+            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &catcher, "open");
+        write(QStringLiteral("done.pdf"), "%PDF-1.4");
+        w.tasks.appendTask(QStringLiteral("http://h/done"), QStringLiteral("done"),
+                           QStringLiteral("pdf"), folder());
+        w.RowClicked(0); // the task's file path shows in panel 2 ...
+        QCOMPARE(w.Panel[1]->text(), folder() + QStringLiteral("done.pdf"));
+        QTest::mouseClick(w.Panel[1], Qt::LeftButton); // ... and is no address to open
+        w.Panel[1]->setText(QStringLiteral("完成下载:done"));
+        QTest::mouseClick(w.Panel[1], Qt::LeftButton);
+        QVERIFY(catcher.opened.isEmpty());
+        w.Panel[1]->setText(QStringLiteral("https://example.org/paper.pdf"));
+        QTest::mouseClick(w.Panel[1], Qt::LeftButton);
+        QCOMPARE(catcher.opened,
+                 QList<QUrl>{QUrl(QStringLiteral("https://example.org/paper.pdf"))});
+        for (const char* scheme : {"http", "https", "file"})
+            QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+        w.tasks.clear();
+        w.close();
+    }
+
+    void runningRowsDrawTheirProgress() {
+        QCOMPARE(ProgressBarDelegate::BarPercent(2, QStringLiteral("42%")), 42);
+        QCOMPARE(ProgressBarDelegate::BarPercent(2, QStringLiteral("180%")), 100);
+        QCOMPARE(ProgressBarDelegate::BarPercent(3, QStringLiteral("100%")), std::nullopt);
+        QCOMPARE(ProgressBarDelegate::BarPercent(2, QStringLiteral("已存在，跳过")), std::nullopt);
+        QCOMPARE(ProgressBarDelegate::BarPercent(2, QString()), std::nullopt);
+
+        TaskListModel tasks;
+        for (const char* n : {"running", "done"})
+            tasks.appendTask(QStringLiteral("http://h/") + QLatin1String(n), QString::fromLatin1(n),
+                             QStringLiteral("pdf"), folder());
+        tasks.setState(1, TaskState::Downloading);
+        tasks.setCell(1, TaskListModel::PercentColumn, QStringLiteral("50%"));
+        tasks.setState(2, TaskState::Done);
+        tasks.setCell(2, TaskListModel::PercentColumn, QStringLiteral("100%"));
+        TaskListView view(tasks);
+        view.resize(1200, 200);
+        view.setColumnWidth(TaskListModel::PercentColumn, 200);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        const QImage image = view.viewport()->grab().toImage();
+        const auto colourAt = [&](int row, double share) {
+            const QRect cell = view.visualRect(tasks.index(row, TaskListModel::PercentColumn));
+            return QColor(image.pixel(cell.left() + int(cell.width() * share), cell.center().y()));
+        };
+        QCOMPARE(colourAt(0, 0.25), ProgressBarDelegate::BarColor);  // half the cell ...
+        QVERIFY(colourAt(0, 0.6) != ProgressBarDelegate::BarColor);  // ... and no more
+        QVERIFY(colourAt(1, 0.25) != ProgressBarDelegate::BarColor); // finished: no bar
     }
 
     void urlReplaceDialog() {

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 namespace {
@@ -66,14 +67,14 @@ private slots:
 
         // At most 10000 moves; the rows never picked keep their order at the top.
         TaskListModel big;
-        big.editRows([](QList<DownloadTask>& list) {
-            for (int i = 0; i < 10005; ++i) {
-                DownloadTask t;
-                t.url = QString::number(i);
-                t.name = t.url;
-                list.append(t);
-            }
-        });
+        QList<DownloadTask> list;
+        for (int i = 0; i < 10005; ++i) {
+            DownloadTask t;
+            t.url = QString::number(i);
+            t.name = t.url;
+            list.append(t);
+        }
+        big.appendTasks(list);
         int draws = 0;
         ShuffleTasks(big, [&draws](int) {
             ++draws;
@@ -82,6 +83,35 @@ private slots:
         QCOMPARE(draws, MaxShuffleMoves);
         QCOMPARE(big.task(1).name, QStringLiteral("10000"));
         QCOMPARE(big.task(6).name, QStringLiteral("0"));
+
+        // The same draws give the order of moving each picked row to the end one by one.
+        for (int rows : {1, 2, 7, 300, 12000}) {
+            TaskListModel m;
+            QList<DownloadTask> list;
+            for (int i = 0; i < rows; ++i) {
+                DownloadTask t;
+                t.url = QString::number(i);
+                t.name = t.url;
+                list.append(t);
+            }
+            m.appendTasks(list);
+            QRandomGenerator random{quint32(rows)};
+            QList<int> picks;
+            ShuffleTasks(m, [&](int n) {
+                picks.append(int(random.bounded(n)) + 1);
+                return picks.last();
+            });
+            QStringList expected;
+            for (int i = 0; i < rows; ++i)
+                expected.append(QString::number(i));
+            int moved = 0;
+            for (int r : picks) {
+                expected.append(expected.takeAt(r - 1));
+                ++moved;
+            }
+            QCOMPARE(moved, std::min(rows, int(MaxShuffleMoves)));
+            QCOMPARE(names(m), expected);
+        }
     }
 
     void requeueCommandsPickTheirRows() {
@@ -244,6 +274,45 @@ private slots:
         QCOMPARE(m.task(1).percent, QString());
         // The type as the row has it: real.PDF is there, real.pdf would not be.
         QCOMPARE(m.task(3).percent, QString());
+    }
+
+    void typeCorrectionLeavesNoRowOwningAFileItDidNotWrite() {
+        QTemporaryDir dir;
+        const QString f = dir.path() + u'/';
+        const QByteArray page = "<html><head><title>t</title></head><body>x</body></html>";
+        TaskListModel m;
+        const auto addSaved = [&](const QString& key, const QString& name, const QString& type,
+                                  const QString& saved) {
+            m.appendTask(QStringLiteral("http://h/") + key, name, type, f);
+            m.editTask(m.count(), [&saved](DownloadTask& t) {
+                t.state = TaskState::Done;
+                t.savedPath = saved;
+            });
+        };
+        // Row 1 once wrote y.htm, which the user deleted; row 2's y.pdf is a page
+        // and moves to that free name.
+        addSaved(QStringLiteral("old"), QStringLiteral("y"), QStringLiteral("htm"),
+                 f + QStringLiteral("y.htm"));
+        addSaved(QStringLiteral("new"), QStringLiteral("y"), QStringLiteral("pdf"),
+                 f + QStringLiteral("y.pdf"));
+        Write(f + QStringLiteral("y.pdf"), page);
+        QVERIFY(CorrectRowType(m, 2));
+        QCOMPARE(m.task(2).savedPath, f + QStringLiteral("y.htm"));
+        QCOMPARE(m.task(1).savedPath, QString());
+        m.RequeueTask(1);
+        QCOMPARE(Read(f + QStringLiteral("y.htm")), page);
+
+        // Row 3 wrote z.pdf; row 4, named alike, moves it away: row 3 no longer
+        // owns what may later stand under z.pdf.
+        addSaved(QStringLiteral("z1"), QStringLiteral("z"), QStringLiteral("pdf"),
+                 f + QStringLiteral("z.pdf"));
+        addSaved(QStringLiteral("z2"), QStringLiteral("z"), QStringLiteral("pdf"), QString());
+        Write(f + QStringLiteral("z.pdf"), page);
+        QVERIFY(CorrectRowType(m, 4));
+        QCOMPARE(m.task(3).savedPath, QString());
+        Write(f + QStringLiteral("z.pdf"), "the user's");
+        m.RequeueTask(3);
+        QCOMPARE(Read(f + QStringLiteral("z.pdf")), QByteArray("the user's"));
     }
 
     void baseReferenceGoesBeforeTheHeadEnd() {

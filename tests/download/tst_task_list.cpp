@@ -3,6 +3,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QItemSelectionModel>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 
 namespace {
@@ -150,6 +152,78 @@ private slots:
 
         m.sortByColumn(TaskListModel::NameColumn, Qt::AscendingOrder);
         QCOMPARE(m.task(1).name, QStringLiteral("nine"));
+    }
+
+    void bulkChangesAnnounceOnlyWhatChanged() {
+        TaskListModel m;
+        QList<DownloadTask> batch;
+        for (int i = 0; i < 8; ++i) {
+            DownloadTask t;
+            t.url = QStringLiteral("http://h/%1").arg(i);
+            t.name = QString::number(i);
+            t.id = 77; // ids are the list's to give
+            batch.append(t);
+        }
+        batch.append(batch.first()); // a key listed twice goes in once
+        QSignalSpy inserted(&m, &QAbstractItemModel::rowsInserted);
+        QCOMPARE(m.appendTasks(batch), 8);
+        QCOMPARE(m.appendTasks({batch.first()}), 0);
+        QCOMPARE(inserted.size(), 1);
+        QCOMPARE(m.rowOfId(m.task(8).id), 8);
+        QVERIFY(m.task(1).id != m.task(2).id);
+
+        // A view's selection, as a persistent index on rows 3 and 6 (names 2 and 5).
+        QItemSelectionModel selection(&m);
+        selection.select(m.index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        selection.setCurrentIndex(m.index(5, 0),
+                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        const auto selected = [&] {
+            QStringList names;
+            for (const QModelIndex& i : selection.selectedRows())
+                names << m.task(i.row() + 1).name;
+            names.sort();
+            return names;
+        };
+        QSignalSpy resets(&m, &QAbstractItemModel::modelReset);
+        QSignalSpy changed(&m, &QAbstractItemModel::dataChanged);
+        QSignalSpy layouts(&m, &QAbstractItemModel::layoutChanged);
+
+        // Edits keep keys and ids, and announce the changed rows, in runs.
+        const qint64 id4 = m.task(4).id;
+        QCOMPARE(m.editRows({4, 5, 7, 99}, [](DownloadTask& t) {
+            t.url = QStringLiteral("stolen");
+            t.id = 1;
+            t.percent = QStringLiteral("x");
+        }),
+                 3);
+        QCOMPARE(m.task(4).url, QStringLiteral("http://h/3"));
+        QCOMPARE(m.task(4).id, id4);
+        QCOMPARE(changed.size(), 2); // rows 4-5, then row 7
+        QCOMPARE(changed.at(0).at(1).toModelIndex().row(), 4);
+        changed.clear();
+        QCOMPARE(m.editRows([](DownloadTask& t) { t.percent = QStringLiteral("x"); }), 5);
+        QCOMPARE(m.editRows([](DownloadTask& t) { t.percent = QStringLiteral("x"); }), 0);
+        m.reorder({0, 1, 2, 3, 4, 5, 6, 7}); // nothing moves: nothing said
+        m.reorder({0, 0, 2, 3, 4, 5, 6, 7}); // not a permutation: refused
+        QCOMPARE(m.task(2).name, QStringLiteral("1"));
+        QCOMPARE(layouts.size(), 0);
+
+        // Scattered rows go; the selection stays on its rows.
+        m.removeTaskRows({1, 4, 8, 0, 4});
+        QCOMPARE(m.count(), 5);
+        QCOMPARE(selected(), (QStringList{QStringLiteral("2"), QStringLiteral("5")}));
+        QCOMPARE(m.task(selection.currentIndex().row() + 1).name, QStringLiteral("5"));
+        QCOMPARE(m.rowOf(QStringLiteral("http://h/5")), 4);
+        m.removeTaskRows({2}); // the selected row 2 itself
+        QCOMPARE(selected(), QStringList{QStringLiteral("5")});
+        m.sortByColumn(TaskListModel::NameColumn, Qt::DescendingOrder);
+        QCOMPARE(m.task(1).name, QStringLiteral("6"));
+        QCOMPARE(m.task(selection.currentIndex().row() + 1).name, QStringLiteral("5"));
+        QCOMPARE(resets.size(), 0);
+        m.clear();
+        QCOMPARE(m.count(), 0);
+        QVERIFY(!selection.currentIndex().isValid());
+        QCOMPARE(resets.size(), 0);
     }
 
     void urlRewritesKeepKeysUnique() {

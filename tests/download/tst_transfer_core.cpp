@@ -9,8 +9,50 @@
 #include "tools/time_limits.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+
+#include <climits>
+#include <mutex>
+#include <semaphore>
+#include <thread>
+
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace {
+
+std::binary_semaphore StuckEntered(0);
+std::binary_semaphore StuckReleased(0);
+
+// A transfer whose worker hangs in a blocking call (a dead disk) until released.
+QCoro::Task<TransferOutcome> StuckTransfer(QNetworkAccessManager&, TransferTicket&,
+                                           TransferControl&) {
+    StuckEntered.release();
+    StuckReleased.acquire();
+    co_return TransferOutcome{};
+}
+
+std::mutex SyncedLock;
+QStringList Synced; // the files made durable, by the names they had then
+
+} // namespace
+
+// Stands in for the C library's: notes which file was synced, then syncs it.
+extern "C" int fsync(int fd) {
+    char name[PATH_MAX];
+    const ssize_t n = ::readlink(QByteArray("/proc/self/fd/" + QByteArray::number(fd)).constData(),
+                                 name, sizeof name);
+    if (n > 0) {
+        const std::lock_guard lock(SyncedLock);
+        Synced.append(QString::fromLocal8Bit(name, n));
+    }
+    return int(::syscall(SYS_fsync, fd));
+}
 
 // The transfer core on its own: what reaches the disk, and when a kept part is
 // continued or thrown away.
@@ -40,7 +82,8 @@ class TestTransferCore : public QObject {
         QString folder;
         QString name = QStringLiteral("paper");
         QString policy = DuplicateNamePolicies::Overwrite;
-        qint64 maxBytes = 0;
+        double maxMB = 0;
+        bool typeFromResponse = false;
         QString target() const { return folder + name + QStringLiteral(".pdf"); }
         QString part() const { return PartPathFor(target(), url); }
     };
@@ -55,8 +98,8 @@ class TestTransferCore : public QObject {
         job.url = QUrl(j.url);
         job.target = j.target();
         job.partPath = j.part();
-        job.naming = {j.folder, j.name, QStringLiteral("pdf"), j.policy, false};
-        job.maxBytes = j.maxBytes;
+        job.naming = {j.folder, j.name, QStringLiteral("pdf"), j.policy, j.typeFromResponse};
+        job.maxFileSizeMB = j.maxMB;
         job.reservations = std::make_shared<NameReservations>();
         auto ticket = pool.start(job);
         if (during) {
@@ -232,6 +275,94 @@ private slots:
         }
     }
 
+    void aPartialAnswerOfAnotherVersionIsNeverAppended() {
+        const QByteArray date1 = "Wed, 21 Oct 2015 07:28:00 GMT";
+        const QByteArray date2 = "Thu, 22 Oct 2015 07:28:00 GMT";
+        struct Case {
+            const char* path;
+            QByteArray keptEtag;
+            QByteArray sentIfRange;
+            FixtureServer::HostileRange server;
+        };
+        const QList<Case> cases{
+            // If-Range names the ETag; the 206 leaves it out and brings a newer date.
+            {"/dropped-etag.pdf",
+             "\"a\"",
+             "\"a\"",
+             {v2_, "\"b\"", date2, false, 0, QByteArray(), date2}},
+            // The kept ETag is weak, so If-Range names the date; the 206 leaves the date
+            // out and brings another weak ETag.
+            {"/dropped-date.pdf",
+             "W/\"a\"",
+             date1,
+             {v2_, "W/\"b\"", date2, false, 0, "W/\"b\"", QByteArray()}},
+            // The 206 carries no validator at all, so nothing says it is of the version kept.
+            {"/no-validator.pdf",
+             "\"a\"",
+             "\"a\"",
+             {v2_, "\"b\"", date2, false, 0, QByteArray(), QByteArray()}},
+        };
+        for (const Case& c : cases) {
+            const QString path = QString::fromLatin1(c.path);
+            server_.hostileRange(path, c.server);
+            QTemporaryDir dir;
+            Job job{server_.url(path), dir.path() + u'/'};
+            write(job.part(), v1_.left(50000));
+            QVERIFY(WritePartMeta(job.part(), {job.url, c.keptEtag, date1, v1_.size()}));
+            const TransferOutcome o = run(job);
+            QCOMPARE(o.result, TransferResult::Saved);
+            QCOMPARE(o.resumedFrom, 0);
+            QCOMPARE(read(job.target()), v2_);
+            const auto asked = requestsTo(path);
+            QCOMPARE(asked.size(), 2);
+            QCOMPARE(asked.at(0).headers.value("if-range"), c.sentIfRange);
+            QVERIFY(!asked.at(1).headers.contains("range"));
+            QCOMPARE(files(job.folder), QStringList{QStringLiteral("paper.pdf")});
+        }
+    }
+
+    void aRangePastTheEndIsCheckedAgainstTheKeptPart() {
+        // The whole part keeps the type it came with, not the one of the 416's error page.
+        server_.route(QStringLiteral("/typed.pdf"), [this](const FixtureServer::Request& request) {
+            FixtureServer::Response r;
+            r.contentType = request.headers.contains("range") ? "text/html" : "application/pdf";
+            r.body = v1_;
+            r.etag = "\"t\"";
+            return r;
+        });
+        QTemporaryDir dir;
+        Job typed{server_.url(QStringLiteral("/typed.pdf")), dir.path() + u'/'};
+        typed.typeFromResponse = true;
+        write(typed.part(), v1_);
+        QVERIFY(WritePartMeta(
+            typed.part(), {typed.url, "\"t\"", {}, v1_.size(), QStringLiteral("application/pdf")}));
+        const TransferOutcome whole = run(typed);
+        QCOMPARE(whole.result, TransferResult::Saved);
+        QCOMPARE(whole.httpStatus, 416);
+        QCOMPARE(whole.type, QStringLiteral("pdf"));
+        QCOMPARE(files(typed.folder), QStringList{QStringLiteral("paper.pdf")});
+
+        // The file shrank under the same ETag: "bytes */N" names another size, so the
+        // kept bytes are not the file and it is fetched again.
+        const QByteArray shorter = v1_.left(v1_.size() - 1000) + "\n%%EOF\n";
+        server_.route(QStringLiteral("/shrunk.pdf"), [shorter](const FixtureServer::Request&) {
+            FixtureServer::Response r;
+            r.contentType = "application/pdf";
+            r.body = shorter;
+            r.etag = "\"s\"";
+            return r;
+        });
+        QTemporaryDir other;
+        Job shrunk{server_.url(QStringLiteral("/shrunk.pdf")), other.path() + u'/'};
+        write(shrunk.part(), v1_);
+        QVERIFY(WritePartMeta(shrunk.part(), {shrunk.url, "\"s\"", {}, v1_.size()}));
+        const TransferOutcome fresh = run(shrunk);
+        QCOMPARE(fresh.result, TransferResult::Saved);
+        QCOMPARE(fresh.resumedFrom, 0);
+        QCOMPARE(read(shrunk.target()), shorter);
+        QCOMPARE(requestsTo(QStringLiteral("/shrunk.pdf")).size(), 2);
+    }
+
     void aWholePartIsPutInPlaceWithoutRefetching() {
         // A crash after the last byte and before the rename: 416 confirms the end.
         QTemporaryDir dir;
@@ -273,6 +404,146 @@ private slots:
         QVERIFY(QFile::link(victim, job.part()));
         QCOMPARE(run(job).result, TransferResult::WriteFailed);
         QCOMPARE(read(victim), QByteArray("untouched"));
+        QFile::remove(job.part());
+
+        // A pipe planted as the resume record is not read (which would wait for a
+        // writer forever); the download starts over instead.
+        QVERIFY(::mkfifo(QFile::encodeName(PartMetaPath(job.part())).constData(), 0600) == 0);
+        write(job.part(), v1_.left(1000));
+        QCOMPARE(run(job).result, TransferResult::Saved);
+        QCOMPARE(read(job.target()), v1_);
+        QFile::remove(job.target());
+
+        // Nor into a pipe or a folder planted as the part: a pipe would take the body
+        // until it fills and then hold the download forever.
+        const QByteArray partName = QFile::encodeName(job.part());
+        QVERIFY(::mkfifo(partName.constData(), 0600) == 0);
+        const TransferOutcome piped = run(job);
+        QCOMPARE(piped.result, TransferResult::WriteFailed);
+        QVERIFY(!piped.errorText.isEmpty());
+        QVERIFY(!QFile::exists(job.target()));
+        QVERIFY(::unlink(partName.constData()) == 0); // left as it was, for its owner
+        QVERIFY(QDir(job.folder).mkdir(QFileInfo(job.part()).fileName()));
+        QCOMPARE(run(job).result, TransferResult::WriteFailed);
+        QVERIFY(QFileInfo(job.part()).isDir());
+        QVERIFY(!QFile::exists(job.target()));
+    }
+
+    // The part stays locked until it stands under the target's name: a second
+    // download of the address that got hold of it in between would otherwise
+    // append to the finished file.
+    void thePartIsHeldUntilItIsInPlace() {
+        server_.route(QStringLiteral("/held.pdf"), [this](const FixtureServer::Request&) {
+            FixtureServer::Response r;
+            r.contentType = "application/pdf";
+            r.body = v1_;
+            r.etag = "\"h\"";
+            return r;
+        });
+        QTemporaryDir dir;
+        Job job{server_.url(QStringLiteral("/held.pdf")), dir.path() + u'/'};
+        const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        QVERIFY(watch >= 0);
+        QVERIFY(::inotify_add_watch(watch, QFile::encodeName(dir.path()).constData(),
+                                    IN_CLOSE_WRITE | IN_MOVED_FROM) >= 0);
+        QCOMPARE(run(job).result, TransferResult::Saved);
+        QStringList seen;
+        alignas(inotify_event) char events[64 * 1024];
+        for (;;) {
+            const ssize_t n = ::read(watch, events, sizeof events);
+            if (n <= 0)
+                break;
+            for (ssize_t at = 0; at < n;) {
+                const auto* e = reinterpret_cast<const inotify_event*>(events + at);
+                const QString name = QString::fromLocal8Bit(e->len ? e->name : "");
+                seen.append(((e->mask & IN_MOVED_FROM) ? QStringLiteral("moved ")
+                                                       : QStringLiteral("closed ")) +
+                            name);
+                at += ssize_t(sizeof(inotify_event)) + e->len;
+            }
+        }
+        ::close(watch);
+        const QString part = QFileInfo(job.part()).fileName();
+        // Closed (and with it unlocked) only under its new name, after the move.
+        QVERIFY2(!seen.contains(QStringLiteral("closed ") + part), qPrintable(seen.join(u',')));
+        const qsizetype moved = seen.indexOf(QStringLiteral("moved ") + part);
+        QVERIFY2(moved >= 0, qPrintable(seen.join(u',')));
+        QVERIFY2(seen.indexOf(QStringLiteral("closed paper.pdf"), moved) > moved,
+                 qPrintable(seen.join(u',')));
+        QCOMPARE(read(job.target()), v1_);
+    }
+
+    void aTasksPartIsRemovedOnlyWhenItIsItsOwn() {
+        QTemporaryDir dir;
+        const QString url = server_.url(QStringLiteral("/own.pdf"));
+        const QString part = PartPathFor(dir.filePath(QStringLiteral("x.pdf")), url);
+        write(part, "kept");
+        QVERIFY(WritePartMeta(part, {url, "\"o\"", {}, 100}));
+        // Kept for another address: not this task's.
+        QVERIFY(!RemoveTaskPartFiles(part, url + QStringLiteral("?other")));
+        QVERIFY(QFile::exists(part));
+        // Held by a running download: that download's.
+        PartFile running(part);
+        QVERIFY(running.open());
+        QVERIFY(!RemoveTaskPartFiles(part, url));
+        QCOMPARE(read(part), QByteArray("kept"));
+        QVERIFY(QFile::exists(PartMetaPath(part)));
+        running.close();
+        QVERIFY(RemoveTaskPartFiles(part, url));
+        QVERIFY(files(dir.path()).isEmpty());
+        // Without a record, the name tells whose it is.
+        write(part, "kept");
+        QVERIFY(!RemoveTaskPartFiles(part, url + QStringLiteral("?other")));
+        QVERIFY(RemoveTaskPartFiles(part, url));
+        QVERIFY(files(dir.path()).isEmpty());
+    }
+
+    void closingNeverWaitsForAStuckWorker() {
+        auto pool = std::make_unique<TransferPool>(session_, nullptr, StuckTransfer);
+        TransferJob job;
+        job.owner = 1;
+        job.url = QUrl(server_.url(QStringLiteral("/whole.pdf")));
+        job.reservations = std::make_shared<NameReservations>();
+        const std::shared_ptr<TransferTicket> ticket = pool->start(job);
+        QVERIFY(StuckEntered.try_acquire_for(std::chrono::seconds(10)));
+        const auto grace = std::chrono::milliseconds(1500);
+        std::thread disk([grace] {
+            std::this_thread::sleep_for(TimeLimits::ShutdownWait + grace);
+            StuckReleased.release();
+        });
+        QElapsedTimer clock;
+        clock.start();
+        pool.reset(); // what closing the window does
+        const qint64 took = clock.elapsed();
+        disk.join();
+        QVERIFY2(took < TimeLimits::ShutdownWait.count() + 700, qPrintable(QString::number(took)));
+        // The worker then ends on its own without reporting to the pool that is gone.
+        QTRY_VERIFY_WITH_TIMEOUT(ticket->finished.load(), 10000);
+        QTest::qWait(100);
+    }
+
+    // The new body is on the disk before it takes the place of the user's file: a
+    // power cut right after the rename must not leave an empty file there.
+    void aReplacementIsDurableBeforeItReplaces() {
+        server_.route(QStringLiteral("/synced.pdf"), [this](const FixtureServer::Request&) {
+            FixtureServer::Response r;
+            r.contentType = "application/pdf";
+            r.body = v1_;
+            return r;
+        });
+        QTemporaryDir dir;
+        Job job{server_.url(QStringLiteral("/synced.pdf")), dir.path() + u'/'};
+        write(job.target(), "the user's");
+        {
+            const std::lock_guard lock(SyncedLock);
+            Synced.clear();
+        }
+        QCOMPARE(run(job).result, TransferResult::Saved);
+        QCOMPARE(read(job.target()), v1_);
+        const QString part =
+            QDir(dir.path()).canonicalPath() + u'/' + QFileInfo(job.part()).fileName();
+        const std::lock_guard lock(SyncedLock);
+        QVERIFY2(Synced.contains(part), qPrintable(Synced.join(u',')));
     }
 
     void aFileThatTurnsUpMeanwhileIsKept() {
@@ -362,9 +633,39 @@ private slots:
             return r;
         });
         Job packed{server_.url(QStringLiteral("/packed.pdf")), dir.path() + u'/'};
-        packed.maxBytes = 100000;
+        packed.maxMB = 100000 / 1048576.0;
         QCOMPARE(run(packed).result, TransferResult::TooBig);
         QVERIFY(files(packed.folder).isEmpty());
+
+        // The limit counts megabytes with fractions, never rounded to whole bytes, and
+        // 0 is no limit at all.
+        server_.route(QStringLiteral("/sized.pdf"), [this](const FixtureServer::Request& request) {
+            FixtureServer::Response r;
+            r.contentType = "application/pdf";
+            // A whole PDF of the asked size, its end marker included.
+            r.body = v1_.left(request.query.section(u'&', 0, 0).toInt() - 6) + "%%EOF\n";
+            r.sendLength = !request.query.contains(QStringLiteral("nolength"));
+            return r;
+        });
+        struct Limit {
+            const char* query;
+            double mb;
+            TransferResult expected;
+        };
+        for (const Limit& l : {Limit{"104858", 0.1, TransferResult::TooBig},
+                               Limit{"104857", 0.1, TransferResult::Saved},
+                               Limit{"104858&nolength", 0.1, TransferResult::TooBig},
+                               Limit{"1000", 1e-7, TransferResult::TooBig},
+                               Limit{"1000&nolength", 1e-7, TransferResult::TooBig},
+                               Limit{"104858", 0, TransferResult::Saved},
+                               Limit{"104858&nolength", 0, TransferResult::Saved}}) {
+            QTemporaryDir limited;
+            Job sized{server_.url(QStringLiteral("/sized.pdf?") + QLatin1String(l.query)),
+                      limited.path() + u'/'};
+            sized.maxMB = l.mb;
+            QVERIFY2(run(sized).result == l.expected, l.query);
+            QCOMPARE(files(sized.folder).size(), l.expected == TransferResult::Saved ? 1 : 0);
+        }
     }
 };
 

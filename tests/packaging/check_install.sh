@@ -39,7 +39,8 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 
 share=$prefix/share
 for f in bin/quillmarsh bin/quillmarsh-cli "share/applications/$id.desktop" \
-  "share/metainfo/$id.metainfo.xml" "share/icons/hicolor/scalable/apps/$id.svg"; do
+  "share/metainfo/$id.metainfo.xml" "share/icons/hicolor/scalable/apps/$id.svg" \
+  share/doc/quillmarsh/copyright; do
   [ -e "$prefix/$f" ] || fail "not installed: $f"
 done
 [ -x "$prefix/bin/quillmarsh" ] || fail "bin/quillmarsh is not executable"
@@ -62,6 +63,17 @@ icon=$(sed -n 's/^Icon=//p' "$desktop")
 [ "$icon" = "$id" ] || fail "Icon=$icon is not $id"
 grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" \
   "$share/metainfo/$id.metainfo.xml" || fail "metainfo does not launch $id.desktop"
+
+# The copyright file is in Debian's machine-readable form, and every licence
+# it names comes with its text (an indented body after the License: line).
+copyright=$share/doc/quillmarsh/copyright
+head -1 "$copyright" |
+  grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+  fail "$copyright: no Format line"
+grep -qx 'Files: \*' "$copyright" || fail "$copyright: no 'Files: *' paragraph"
+awk '/^License: /{want=1; name=$0; next}
+     want{if ($0 !~ /^ /) {print name; bad=1}; want=0}
+     END{exit bad || want}' "$copyright" >&2 || fail "$copyright: a licence without its text"
 
 # The installed program answers without a display.
 version=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/$program" --version)

@@ -224,6 +224,38 @@ private slots:
                  QStringLiteral("http://127.0.0.1:81/www.mdpi.com/pdf/1.pdf"));
     }
 
+    // A page can name any address; only web addresses become downloads.
+    void onlyWebAddressesAreFound() {
+        const QString page = On(Marker::Science);
+        const QString web = QStringLiteral("https://x/web.pdf");
+        QCOMPARE(FindPdfAddress(Page(page, {{"Full text (PDF)", {}, {}, "file:///etc/hostname", {}},
+                                            {"Full text (PDF)", {}, {}, "javascript:go(1)", {}},
+                                            {"Full text (PDF)", {}, {}, "data:,x", {}},
+                                            {"Full text (PDF)", {}, {}, "ftp://x/a.pdf", {}},
+                                            {"Full text (PDF)", {}, {}, web, {}}})),
+                 web);
+        QCOMPARE(
+            FindPdfAddress(Page(page, {{"Full text (PDF)", {}, {}, "file:///etc/hostname", {}}})),
+            QString());
+        // Relative links mean the page's own site.
+        QCOMPARE(FindPdfAddress(Page(page, {{"Full text (PDF)", {}, {}, "../pdf/1.pdf", {}}})),
+                 QStringLiteral("https://sciencemag.org/pdf/1.pdf"));
+        // A meta element naming a local file is passed over, as if it were not there.
+        const QString mdpi = QStringLiteral("https://www.mdpi.com/j/1");
+        QCOMPARE(FindPdfAddress(Page(mdpi, {},
+                                     {{"citation_pdf_url", "file:///etc/hostname"},
+                                      {"citation_pdf_url", "https://x/meta.pdf"}})),
+                 QStringLiteral("https://x/meta.pdf"));
+        QCOMPARE(FindPdfAddress(Page(mdpi, {}, {{"citation_pdf_url", "/etc/hostname"}})),
+                 QStringLiteral("https://www.mdpi.com/etc/hostname"));
+        QCOMPARE(FindPdfAddress(Page(page, {{"Full text (PDF)", {}, {}, web, {}}},
+                                     {{"citation_pdf_url", "file:///etc/hostname"}})),
+                 web);
+        QCOMPARE(FindPdfAddress(Page(QStringLiteral("file:///tmp/www.mdpi.com.html"), {},
+                                     {{"citation_pdf_url", "hostname"}})),
+                 QString());
+    }
+
     void refreshRedirects() {
         const auto page = [](const QString& httpEquiv, const QString& content,
                              bool framed = false) {

@@ -8,6 +8,8 @@
 #include "web_test.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QWebEngineProfile>
 
@@ -66,6 +68,13 @@ private slots:
                  server_.url(QStringLiteral("/pdf/sd.pdf")));
         QVERIFY(server_.log.contains(QStringLiteral("GET /go/1?x=1&y=2"))); // "&amp;" read as "&"
         QVERIFY(web2_->url().path().endsWith(QStringLiteral("/a.html")));
+        // The next record's link leads to the same landing page: its load
+        // completed there, so the page is this record's as well.
+        server_.redirect(QStringLiteral("/go/3"), QStringLiteral("/www.sciencedirect.com/a.html"));
+        QCOMPARE(resolve(server_.url(QStringLiteral("/go/3"))),
+                 server_.url(QStringLiteral("/pdf/sd.pdf")));
+        QCOMPARE(resolve(server_.url(QStringLiteral("/www.sciencedirect.com/a.html"))),
+                 server_.url(QStringLiteral("/pdf/sd.pdf")));
 
         // A refresh that leads on, at once or after a moment.
         server_.page(QStringLiteral("/refresh0.html"),
@@ -200,6 +209,181 @@ private slots:
         QCOMPARE(resolve(QStringLiteral("data:text/html,<a href=x>Download PDF</a>")), QString());
         QVERIFY(clock.elapsed() < limit().count());
         QVERIFY(web2_->title() != u"x");
+
+        // Nor local files, whether the link names one or the landing page does.
+        QTemporaryDir dir;
+        QFile local(dir.filePath(QStringLiteral("www.mdpi.com.html")));
+        QVERIFY(local.open(QIODevice::WriteOnly));
+        local.write("<html><head><meta name='citation_pdf_url' content='" +
+                    server_.url(QStringLiteral("/pdf/local.pdf")).toUtf8() + "'></head></html>");
+        local.close();
+        const QString localLink = QUrl::fromLocalFile(local.fileName()).toString();
+        QCOMPARE(resolve(localLink), QString());
+        QVERIFY(!web2_->url().isLocalFile());
+        server_.page(QStringLiteral("/www.mdpi.com/local.html"),
+                     Landing({}, "<meta name='citation_pdf_url' content='file:///etc/hostname'>"));
+        QCOMPARE(resolve(server_.url(QStringLiteral("/www.mdpi.com/local.html"))), QString());
+        // A file named on the command line is the user's own choice.
+        resolver_->setLocalFilesAllowed(true);
+        QCOMPARE(resolve(localLink), server_.url(QStringLiteral("/pdf/local.pdf")));
+        resolver_->setLocalFilesAllowed(false);
+    }
+
+    // Links that the engine turns into downloads, or that have no content, end
+    // the wait at once; a link that is the PDF itself gives its own address.
+    void linksThatBecomeDownloads() {
+        server_.route(QStringLiteral("/dl/attachment"), [](const FixtureServer::Request&) {
+            FixtureServer::Response r;
+            r.contentType = "application/octet-stream";
+            r.headers.append(qMakePair(QByteArray("Content-Disposition"),
+                                       QByteArray("attachment; filename=data.bin")));
+            r.body = "not a page";
+            return r;
+        });
+        server_.route(QStringLiteral("/dl/empty"), [](const FixtureServer::Request&) {
+            FixtureServer::Response r;
+            r.status = 204;
+            return r;
+        });
+        server_.route(QStringLiteral("/dl/paper.pdf"), [](const FixtureServer::Request&) {
+            FixtureServer::Response r;
+            r.contentType = "application/pdf";
+            r.body = "%PDF-1.4\n%%EOF\n";
+            return r;
+        });
+        server_.redirect(QStringLiteral("/dl/doi/1"), QStringLiteral("/dl/paper.pdf"));
+        const QList<QPair<QString, QString>> links = {
+            {"/dl/attachment", ""},
+            {"/dl/empty", ""},
+            {"/dl/paper.pdf", "/dl/paper.pdf"},
+            {"/dl/doi/1", "/dl/paper.pdf"},
+        };
+        for (const auto& [link, pdf] : links) {
+            QElapsedTimer clock;
+            clock.start();
+            QCOMPARE(resolve(server_.url(link)), pdf.isEmpty() ? QString() : server_.url(pdf));
+            QVERIFY2(clock.elapsed() < limit().count() / 2, qPrintable(link));
+            QVERIFY(!flags_.HiddenPageLoading());
+        }
+    }
+
+    // A script that never stops blocks its renderer, which the next pages of the
+    // same site would share: the page is let go of, and a stop is not held up.
+    void aHungPageHoldsUpNeitherTheStopNorTheNextRecords() {
+        const QByteArray sd = "<a href='/pdf/sd-next.pdf' title='Download PDF'>Download PDF</a>";
+        server_.page(QStringLiteral("/www.sciencedirect.com/next.html"), Landing(sd));
+        // One never finishes loading, one hangs once loaded.
+        server_.page(QStringLiteral("/www.sciencedirect.com/spin.html"),
+                     Landing(sd + "<script>for (;;) {}</script>"));
+        server_.page(QStringLiteral("/www.sciencedirect.com/spin-later.html"),
+                     Landing(sd + "<script>onload = function () { setTimeout(function () {"
+                                  "for (;;) {} }, 0); };</script>"));
+        const QString next = server_.url(QStringLiteral("/www.sciencedirect.com/next.html"));
+        const QString found = server_.url(QStringLiteral("/pdf/sd-next.pdf"));
+
+        QTimer::singleShot(400, this, [this] { flags_.setStopAnalysis(true); });
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(resolve(server_.url(QStringLiteral("/www.sciencedirect.com/spin.html"))),
+                 QString());
+        QVERIFY2(clock.elapsed() < TimeLimits::StoppedPageAnswer.count() + 1500,
+                 qPrintable(QString::number(clock.elapsed())));
+        flags_.setStopAnalysis(false);
+        clock.restart();
+        QCOMPARE(resolve(next), found);
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+
+        clock.restart();
+        QCOMPARE(resolve(server_.url(QStringLiteral("/www.sciencedirect.com/spin-later.html"))),
+                 QString());
+        QVERIFY2(clock.elapsed() < TimeLimits::ScriptAnswerLimit().count() + 2000,
+                 qPrintable(QString::number(clock.elapsed())));
+        clock.restart();
+        QCOMPARE(resolve(next), found);
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(!web2_->Unresponsive());
+    }
+
+    // Text hidden by a style sheet (a label for screen readers) reads as part of
+    // the link's text while style sheets are refused: the page is read again with them.
+    void textHiddenByAStyleSheetIsReadWithIt() {
+        server_.page(QStringLiteral("/iopscience.iop.org/article/hidden.html"),
+                     Landing("<a class='btn pdf-button-main' href='/pdf/iop.pdf'>Article PDF"
+                             "<span class='sr-only'> (opens in a new tab)</span></a>"
+                             "<img src='/iop/figure.png'>",
+                             "<link rel='stylesheet' href='/iop/site.css'>"));
+        server_.route(QStringLiteral("/iop/site.css"), [](const FixtureServer::Request&) {
+            FixtureServer::Response r;
+            r.contentType = "text/css";
+            r.body = ".sr-only { display: none }";
+            return r;
+        });
+        QCOMPARE(resolve(server_.url(QStringLiteral("/iopscience.iop.org/article/hidden.html"))),
+                 server_.url(QStringLiteral("/pdf/iop.pdf")));
+        QCOMPARE(server_.log.filter(QStringLiteral("/iop/site.css")).size(), 1);
+        QCOMPARE(server_.log.filter(QStringLiteral("/iop/figure.png")).size(), 0);
+        // The next page is read without style sheets again.
+        QVERIFY(LoadAndWait(web2_.get(), server_.url(QStringLiteral("/iopscience.iop.org/"
+                                                                    "article/hidden.html"))));
+        QCOMPARE(server_.log.filter(QStringLiteral("/iop/site.css")).size(), 1);
+    }
+
+    // A landing page of 5.5 MB with 100,000 links: slow to read, not hung, and
+    // read within the time limit (a busy machine may take most of it).
+    void aHugePageIsReadInTime() {
+        QByteArray body;
+        body.reserve(6'000'000);
+        for (int i = 0; i < 100'000; ++i)
+            body += "<li><a href='/ref/" + QByteArray::number(i) + "'>Reference " +
+                    QByteArray::number(i) + " of the article</a></li>\n";
+        body += "<a href='/pdf/huge.pdf' title='Download PDF'>Download PDF</a>";
+        server_.page(QStringLiteral("/www.sciencedirect.com/huge.html"), Landing(body));
+        TimeLimits::SetScale(1);
+        QElapsedTimer clock;
+        clock.start();
+        const QString pdf =
+            resolve(server_.url(QStringLiteral("/www.sciencedirect.com/huge.html")));
+        const qint64 took = clock.elapsed();
+        TimeLimits::SetScale(0.05);
+        QCOMPARE(pdf, server_.url(QStringLiteral("/pdf/huge.pdf")));
+        QVERIFY(!web2_->Unresponsive());
+        QVERIFY2(took < TimeLimits::LandingPageLoad.count(), qPrintable(QString::number(took)));
+    }
+
+    // The snapshot keeps what the rules read, whatever the document type, and
+    // no element's text or markup grows without bound.
+    void theSnapshotKeepsWhatTheRulesReadWithinBounds() {
+        server_.route(
+            QStringLiteral("/www.sciencedirect.com/x.xhtml"), [](const FixtureServer::Request&) {
+                FixtureServer::Response r;
+                r.contentType = "application/xhtml+xml";
+                r.body = "<?xml version='1.0'?><html xmlns='http://www.w3.org/1999/xhtml'>"
+                         "<head><meta name='citation_title' content='t'/></head><body>"
+                         "<a href='/pdf/x.pdf' title='Download PDF'>Download PDF</a>"
+                         "</body></html>";
+                return r;
+            });
+        QCOMPARE(resolve(server_.url(QStringLiteral("/www.sciencedirect.com/x.xhtml"))),
+                 server_.url(QStringLiteral("/pdf/x.pdf")));
+
+        const QByteArray padding = "<b class='pad'>" + QByteArray(300'000, 'x') + "</b>";
+        server_.page(QStringLiteral("/link.springer.com/big.html"),
+                     Landing("<a href='/ref/1'>Reference " + padding +
+                             "</a>"
+                             "<a href='/pdf/big.pdf'>Download PDF"
+                             "<span class='download-pdf-size'>(1 MB)</span></a>"));
+        QCOMPARE(resolve(server_.url(QStringLiteral("/link.springer.com/big.html"))),
+                 server_.url(QStringLiteral("/pdf/big.pdf")));
+        const std::optional<PageDocument> doc = Await(
+            web2_->Document({QStringLiteral("A")}, {QStringLiteral("A"), QStringLiteral("META")}));
+        QVERIFY(doc);
+        const QList<int> anchors = doc->getElementsByTagName(QStringLiteral("A"));
+        QCOMPARE(anchors.size(), 2);
+        const PageElement& big = doc->at(anchors.first());
+        QCOMPARE(big.innerHTML.size(), SnapshotTextLimit);
+        QVERIFY(big.innerHTML.startsWith(QStringLiteral("Reference <b class=\"pad\">xxx")));
+        QVERIFY(big.innerText.size() <= SnapshotTextLimit);
+        QCOMPARE(doc->at(anchors.last()).href, server_.url(QStringLiteral("/pdf/big.pdf")));
     }
 
     void aResolverGoneDuringTheWaitEndsQuietly() {

@@ -1,6 +1,7 @@
 #include "app/app_context.h"
 #include "app/browser_profile.h"
 #include "app/browser_view.h"
+#include "download/download_options_panel.h"
 #include "download/download_window.h"
 #include "fixture_server.h"
 #include "scripted_prompter.h"
@@ -84,7 +85,7 @@ private slots:
         QCOMPARE(failed, QStringList{QStringLiteral("18 失败")});
         QCOMPARE(downloads->tasks.count(), 23);
 
-        downloads->Command4->click(); // "开始下载"
+        downloads->Picture3->Command4->click(); // "开始下载"
         QTRY_VERIFY_WITH_TIMEOUT(downloads->tasks.检测是否下载列表完毕(), 120000);
         for (int row = 1; row <= downloads->tasks.count(); ++row) {
             const DownloadTask& t = downloads->tasks.task(row);

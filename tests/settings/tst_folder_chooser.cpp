@@ -131,6 +131,31 @@ private slots:
         QCOMPARE(prompter.shown.last().icon, Prompter::Icon::Critical);
         QCOMPARE(prompter.messages().size(), 3);
         QCOMPARE(options.DownloadFolder, before);
+
+        // Folders the user has are used under their own names, odd ones included ...
+        QDir home(dir_.path());
+        QVERIFY(home.mkpath(QStringLiteral(".hidden")) && home.mkpath(QStringLiteral("odd: name")));
+        QCOMPARE(accept(dir_.filePath(QStringLiteral(".hidden/papers"))),
+                 dir_.filePath(QStringLiteral(".hidden/papers/")));
+        QVERIFY(QFileInfo(dir_.filePath(QStringLiteral(".hidden/papers"))).isDir());
+        QCOMPARE(accept(dir_.filePath(QStringLiteral("odd: name"))),
+                 dir_.filePath(QStringLiteral("odd: name/")));
+        QCOMPARE(prompter.messages().size(), 3);
+        // ... but a folder still to be made never gets a name other than the one typed.
+        const QString taken = options.DownloadFolder;
+        const QList<QPair<QString, QString>> refused = {{".new/papers", ".new"},
+                                                        {"Papers: 2024", "Papers: 2024"},
+                                                        {"what?", "what?"},
+                                                        {"x/trailing.", "trailing."}};
+        for (const auto& [typed, part] : refused) {
+            QVERIFY2(accept(dir_.filePath(typed)).isEmpty(), qPrintable(typed));
+            QVERIFY2(prompter.messages().last().contains(u'“' + part + u'”'), qPrintable(typed));
+            QCOMPARE(prompter.shown.last().icon, Prompter::Icon::Critical);
+        }
+        QCOMPARE(prompter.messages().size(), 3 + refused.size());
+        for (const char* cleaned : {"new", ".new", "Papers 2024", "what", "x"})
+            QVERIFY2(!QFileInfo::exists(dir_.filePath(QString::fromUtf8(cleaned))), cleaned);
+        QCOMPARE(options.DownloadFolder, taken);
     }
 
     void browsingStartsNearTheTypedFolder() {

@@ -33,7 +33,6 @@ private slots:
         QCOMPARE(options.ProxyEnabled, 0);
         QCOMPARE(options.ProxyAddress, QString());
         QCOMPARE(options.MaxFileSizeMB, 10.0);
-        QCOMPARE(options.maxFileSizeBytes(), 10 * 1024 * 1024);
         QCOMPARE(options.PromptSaveFolder, 1);
         QCOMPARE(options.DuplicateNamePolicy, QStringLiteral("重命名"));
         QCOMPARE(options.DownloadFolder, QDir::homePath() + QStringLiteral("/12345/"));

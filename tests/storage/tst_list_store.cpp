@@ -19,6 +19,7 @@
 
 #include <csignal>
 #include <functional>
+#include <numeric>
 
 #include <sys/resource.h>
 
@@ -46,7 +47,7 @@ class TestListStore : public QObject {
     static void sameTasks(const TaskListModel& a, const TaskListModel& b) {
         QCOMPARE(a.count(), b.count());
         for (int row = 1; row <= a.count(); ++row) {
-            QVERIFY2(SameTask(a.task(row), b.task(row)),
+            QVERIFY2(a.task(row) == b.task(row),
                      qPrintable(QStringLiteral("row %1: %2 / %3")
                                     .arg(row)
                                     .arg(a.task(row).url, b.task(row).url)));
@@ -106,15 +107,16 @@ private slots:
                 return QString(url).replace(QStringLiteral("h1"), QStringLiteral("mirror"));
             }));
             tasks.RequeueFailedTasks();
-            tasks.editRows([&](QList<DownloadTask>& list) {
-                std::swap(list[0], list[5]); // moved
-                list.removeAt(10);           // removed
-                DownloadTask added;          // added in the middle
-                added.url = QStringLiteral("http://new/1.pdf");
-                added.name = QStringLiteral("new");
-                list.insert(3, added);
-                list[12].percent = QStringLiteral("不存在"); // changed
-            });
+            QList<int> order(tasks.count());
+            std::iota(order.begin(), order.end(), 0);
+            std::swap(order[0], order[5]);
+            tasks.reorder(order);       // moved
+            tasks.removeTaskRows({11}); // removed
+            DownloadTask added;         // added
+            added.url = QStringLiteral("http://new/1.pdf");
+            added.name = QStringLiteral("new");
+            QCOMPARE(tasks.appendTasks({added}), 1);
+            tasks.editRows({13}, [](DownloadTask& t) { t.percent = QStringLiteral("不存在"); });
             fill(tasks, 2, folder + QStringLiteral("more/")); // both gone by now: added again
             QCOMPARE(tasks.count(), 29);
 

@@ -1,6 +1,7 @@
 #include "app/app_context.h"
 #include "app/browser_profile.h"
 #include "download/download_window.h"
+#include "download/task_list_view.h"
 #include "scripted_prompter.h"
 #include "settings/settings_store.h"
 #include "settings/shared_options.h"

@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <QUrl>
+#include <QUrlQuery>
 #include <zlib.h>
 
 namespace {
@@ -121,11 +122,67 @@ bool FixtureServer::addRoutesFrom(const QString& file) {
                 r.stallAfter = mark < 0 ? r.body.size() : mark;
                 return r;
             });
+        } else if (w.first() == u"login" && w.size() >= 4) {
+            login(w.at(1), w.at(2).toUtf8(), w.at(3), w.mid(4));
+        } else if (w.first() == u"gated" && w.size() == 5) {
+            gated(w.at(1), w.at(2), w.at(3).toUtf8(), w.at(4));
         } else {
             return false;
         }
     }
     return true;
+}
+
+namespace {
+
+// The fields of a submitted form: the query of a GET, the body of a POST.
+QHash<QString, QString> FormFields(const FixtureServer::Request& request) {
+    QString text = request.method == "POST" ? QString::fromUtf8(request.body) : request.query;
+    text.replace(u'+', QStringLiteral("%20")); // form encoding's space
+    QHash<QString, QString> fields;
+    for (const auto& [name, value] : QUrlQuery(text).queryItems(QUrl::FullyDecoded))
+        fields.insert(name.toLower(), value);
+    return fields;
+}
+
+bool CarriesCookie(const FixtureServer::Request& request, const QByteArray& cookie) {
+    for (const QByteArray& pair : request.headers.value("cookie").split(';')) {
+        if (pair.trimmed() == cookie)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+void FixtureServer::login(const QString& from, const QByteArray& cookie, const QString& page,
+                          const QStringList& fields) {
+    route(from, [this, cookie, page, fields](const Request& request) {
+        const QHash<QString, QString> form = FormFields(request);
+        for (const QString& field : fields) {
+            if (form.value(field.toLower()).trimmed().isEmpty()) {
+                Response refused;
+                refused.status = 403;
+                refused.body = "<html><head><title>Sign-in failed</title></head>"
+                               "<body>Account and password are both needed.</body></html>";
+                return refused;
+            }
+        }
+        Request file = request;
+        file.path = page;
+        Response r = staticFile(file);
+        r.headers.append({"Set-Cookie", cookie + "; Path=/"});
+        return r;
+    });
+}
+
+void FixtureServer::gated(const QString& from, const QString& file, const QByteArray& cookie,
+                          const QString& page) {
+    route(from, [this, file, cookie, page](const Request& request) {
+        Request shown = request;
+        shown.path = CarriesCookie(request, cookie) ? file : page;
+        return staticFile(shown);
+    });
 }
 
 void FixtureServer::route(const QString& path, Handler handler) {
@@ -400,4 +457,32 @@ FixtureServer::Response FixtureServer::staticFile(const Request& request) const 
     response.status = 404;
     response.body = "<html><head><title>404</title></head><body>Not Found</body></html>";
     return response;
+}
+
+void FixtureServer::hostileRange(const QString& path, const HostileRange& spec) {
+    route(path, [spec](const Request& request) {
+        Response r;
+        r.contentType = "application/pdf";
+        r.body = spec.body;
+        r.etag = spec.etag;
+        r.lastModified = spec.lastModified;
+        r.ranges = false;
+        const qint64 start = OpenRangeStart(request.headers.value("range"));
+        if (start < 0 || start >= spec.body.size())
+            return r;
+        r.status = 206;
+        r.etag = spec.rangeEtag.value_or(spec.etag);
+        r.lastModified = spec.rangeLastModified.value_or(spec.lastModified);
+        r.headers.append({"Content-Range", "bytes " + QByteArray::number(start) + '-' +
+                                               QByteArray::number(spec.body.size() - 1) + '/' +
+                                               QByteArray::number(spec.body.size())});
+        r.body = spec.body.mid(start);
+        if (spec.extraBytes > 0)
+            r.body += QByteArray(spec.extraBytes, 'X');
+        else
+            r.body.chop(-spec.extraBytes);
+        r.chunked = spec.chunked;
+        r.sendLength = false;
+        return r;
+    });
 }

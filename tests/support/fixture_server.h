@@ -8,6 +8,7 @@
 #include <QTcpServer>
 
 #include <functional>
+#include <optional>
 
 // A small HTTP/1.1 server on 127.0.0.1 for tests and the offline demo: static
 // files from a folder plus scripted routes. One request per connection.
@@ -65,11 +66,39 @@ public:
     //   redirect STATUS FROM TO   FROM answers STATUS with Location: TO
     //   stall FROM FILE           FROM sends FILE (under the root) up to its
     //                             "<!--stall-->" mark, then nothing, connection open
+    //   login FROM COOKIE PAGE [FIELD...]
+    //                             FROM signs in: when every FIELD of the submitted
+    //                             form (names in any case) is filled, it sets COOKIE
+    //                             (name=value, for the whole site) and shows PAGE;
+    //                             otherwise 403
+    //   gated FROM FILE COOKIE PAGE
+    //                             FROM sends FILE to a request that carries COOKIE,
+    //                             else PAGE (a login page) with status 200
     bool addRoutesFrom(const QString& file);
+    // The routes above, set in code.
+    void login(const QString& from, const QByteArray& cookie, const QString& page,
+               const QStringList& fields = {});
+    void gated(const QString& from, const QString& file, const QByteArray& cookie,
+               const QString& page);
     void route(const QString& path, Handler handler);
     void redirect(const QString& from, const QString& to, int status = 302);
     // A fixed HTML page at path.
     void page(const QString& path, const QByteArray& html);
+
+    // A file whose server misbehaves on "Range: bytes=N-": a plain request gets
+    // body with the validators below; a range request gets a 206 with the rest,
+    // whatever If-Range says, framed, sized and labelled as set here.
+    struct HostileRange {
+        QByteArray body;
+        QByteArray etag;
+        QByteArray lastModified;
+        bool chunked = false;  // the 206 chunked; otherwise sent up to the connection's close
+        qint64 extraBytes = 0; // the 206 sends this many more bytes than its Content-Range
+                               // says (negative: fewer)
+        std::optional<QByteArray> rangeEtag; // the 206's validators; unset: as above, empty: none
+        std::optional<QByteArray> rangeLastModified;
+    };
+    void hostileRange(const QString& path, const HostileRange& spec);
 
     // The answer the static files give for request.
     Response staticFile(const Request& request) const;

@@ -16,11 +16,16 @@
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QWebEngineProfile>
+#include <QtEndian>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+const QByteArray PageHtml = "<html><head><link rel=stylesheet href='/style.css?v=2'>"
+                            "<script src='/lib.js'></script></head>"
+                            "<body><img src='/pics/photo.png'></body></html>";
 
 FixtureServer::Response Cached(const QByteArray& type, const QByteArray& body) {
     FixtureServer::Response r;
@@ -58,11 +63,15 @@ private slots:
         TimeLimits::SetScale(0.05);
         QVERIFY(server_.start());
         server_.route(QStringLiteral("/page.html"), [](const FixtureServer::Request&) {
-            FixtureServer::Response r =
-                Cached("text/html", "<html><head><link rel=stylesheet href='/style.css?v=2'></head>"
-                                    "<body><img src='/pics/photo.png'></body></html>");
+            FixtureServer::Response r = Cached("text/html", PageHtml);
             r.headers.append(
                 qMakePair(QByteArray("Set-Cookie"), QByteArray("sid=abc; Path=/; Max-Age=3600")));
+            return r;
+        });
+        server_.route(QStringLiteral("/lib.js"), [](const FixtureServer::Request&) {
+            FixtureServer::Response r =
+                Cached("text/javascript", QByteArray("var x = 1;\n").repeated(40));
+            r.gzip = true;
             return r;
         });
         server_.route(QStringLiteral("/style.css"), [](const FixtureServer::Request&) {
@@ -93,6 +102,7 @@ private slots:
         const QString pageUrl = server_.url(QStringLiteral("/page.html"));
         const QString cssUrl = server_.url(QStringLiteral("/style.css?v=2"));
         const QString pngUrl = server_.url(QStringLiteral("/pics/photo.png"));
+        const QString jsUrl = server_.url(QStringLiteral("/lib.js"));
         QVERIFY(LoadAndWait(&page, pageUrl));
 
         BrowserCacheViewer viewer(FoldersOf(profile));
@@ -112,10 +122,10 @@ private slots:
                 // A resource the loaded machine failed to fetch is fetched again.
                 if (++polls % 60 == 0 && !page.Busy())
                     page.triggerAction(QWebEnginePage::Reload);
-                viewer.GetCacheURLList();
+                Await(viewer.GetCacheURLList());
                 seen = Texts(viewer);
                 return seen.contains(pageUrl) && seen.contains(cssUrl) && seen.contains(pngUrl) &&
-                       seen.contains(cookie);
+                       seen.contains(jsUrl) && seen.contains(cookie);
             }(),
             qPrintable(seen.join(u' ')), 20000);
         QCOMPARE(viewer.tag, QStringLiteral("我的缓存"));
@@ -132,12 +142,42 @@ private slots:
             entryFiles.append(row.filePath);
         }
         QVERIFY(viewer.files.rows().at(RowOf(viewer, cookie)).filePath.isEmpty());
+
+        // The copy tool gets an entry's content under its address's name, not the
+        // engine's entry file; a compressed one is left out and named.
+        QTemporaryDir staging;
+        const QList<int> chosen = {RowOf(viewer, pngUrl), RowOf(viewer, jsUrl),
+                                   RowOf(viewer, pageUrl), RowOf(viewer, cookie)};
+        CopySources sources = Await(viewer.CopySourcesOf(chosen, staging.path()));
+        QCOMPARE(sources.leftOut, QStringList{jsUrl});
+        QMap<QString, QByteArray> staged;
+        for (const QString& file : sources.files) {
+            QVERIFY2(file.startsWith(staging.path() + u'/'), qPrintable(file));
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            staged.insert(QFileInfo(file).fileName(), f.readAll());
+        }
+        QCOMPARE(staged,
+                 (QMap<QString, QByteArray>{{QStringLiteral("page.html"), PageHtml},
+                                            {QStringLiteral("photo.png"), QByteArray(4000, 'p')}}));
+        // A body that no longer matches its checksum is not handed on.
+        {
+            const QString entry = viewer.files.rows().at(RowOf(viewer, pngUrl)).filePath;
+            QFile f(entry);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            const quint32 keyLength = qFromLittleEndian<quint32>(f.read(24).constData() + 12);
+            QVERIFY(f.seek(24 + keyLength + 100));
+            f.write("q");
+        }
+        sources = Await(viewer.CopySourcesOf({RowOf(viewer, pngUrl)}, staging.path()));
+        QCOMPARE(sources.leftOut, QStringList{pngUrl});
+        QVERIFY(sources.files.isEmpty());
         QVERIFY(Texts(viewer).contains(QStringLiteral("Visited:") + pageUrl));
 
         // A page that finishes loading is waited for; then only the chosen entry goes.
         page.Navigate(server_.url(QStringLiteral("/slow.html")));
         QTRY_VERIFY(page.Busy());
-        QVERIFY(Await(viewer.DeleteRows({RowOf(viewer, pngUrl)})));
+        QVERIFY(Await(viewer.DeleteRows({RowOf(viewer, pngUrl)})).complete());
         QVERIFY(!page.Busy());
         QVERIFY(!QFile::exists(entryFiles.at(2)));
         QVERIFY(QFile::exists(entryFiles.at(0)) && QFile::exists(entryFiles.at(1)));
@@ -146,13 +186,15 @@ private slots:
         // A page that keeps loading: the running browser's files stay, and the caller learns so.
         page.Navigate(server_.url(QStringLiteral("/stall.html")));
         QTRY_VERIFY(page.Busy());
-        QVERIFY(!Await(viewer.DeleteRows({RowOf(viewer, cssUrl)})));
+        const DeletionResult waited = Await(viewer.DeleteRows({RowOf(viewer, cssUrl)}));
+        QVERIFY(!waited.pagesIdle);
+        QCOMPARE(waited.left, QStringList{entryFiles.at(1)});
         QVERIFY(QFile::exists(entryFiles.at(1)));
         page.triggerAction(QWebEnginePage::Stop);
         QTRY_VERIFY(!page.Busy());
 
         // Everything: entries and visited addresses go, cookies never.
-        QVERIFY(Await(viewer.DeleteAll()));
+        QVERIFY(Await(viewer.DeleteAll()).complete());
         for (const QString& file : entryFiles)
             QVERIFY2(!QFile::exists(file), qPrintable(file));
         QVERIFY(!Texts(viewer).contains(pageUrl));
@@ -184,11 +226,19 @@ private slots:
         BrowserCacheViewer viewer(SingleFolderProfile(dir.filePath(QStringLiteral("none"))));
         viewer.setProfile(&profile);
         viewer.pagesLoading = [&page] { return page.Busy(); };
-        viewer.ListAllUsers();
+        Await(viewer.ListAllUsers());
         QCOMPARE(viewer.users.size(), 1);
-        QVERIFY(Await(viewer.DeleteAll()));
+        // Entries the engine writes after the listing are not the deletion's.
+        QStringList listed;
+        for (const CacheRow& row : viewer.files.rows()) {
+            if (row.filePath.endsWith(QStringLiteral("_0")))
+                listed.append(QFileInfo(row.filePath).fileName());
+        }
+        QVERIFY(!listed.isEmpty());
+        QVERIFY(Await(viewer.DeleteAll()).complete());
         SetHomesRoot(QString::fromLatin1(SystemHomesRoot));
-        QVERIFY(entryFiles().isEmpty());
+        for (const QString& name : entryFiles())
+            QVERIFY2(!listed.contains(name), qPrintable(name));
         // The running browser still caches what it loads next.
         QVERIFY(LoadAndWait(&page, server_.url(QStringLiteral("/style.css?v=3"))));
         QTRY_VERIFY_WITH_TIMEOUT(!entryFiles().isEmpty(), 15000);
@@ -227,7 +277,7 @@ private slots:
         const QMap<QString, QString> outsideBefore = TreeSnapshot(outside);
 
         BrowserCacheViewer viewer(SingleFolderProfile(profile));
-        viewer.GetCacheURLList();
+        Await(viewer.GetCacheURLList());
         QCOMPARE(viewer.status, QStringLiteral("共有8 个文件"));
         int unreadable = 0;
         for (const CacheRow& row : viewer.files.rows()) {
@@ -247,8 +297,14 @@ private slots:
                  QStringLiteral("js"));
         QVERIFY(RowOf(viewer, QStringLiteral("Cookie:pref@.example.com/docs")) >= 0);
         QVERIFY(RowOf(viewer, QStringLiteral("Cookie:sid@127.0.0.1/")) >= 0);
+        // An entry without the engine's end records has no content known to be whole.
+        QTemporaryDir staging;
+        const CopySources sources = Await(
+            viewer.CopySourcesOf({RowOf(viewer, "http://h/files/paper.pdf?id=3")}, staging.path()));
+        QCOMPARE(sources.leftOut, QStringList{QStringLiteral("http://h/files/paper.pdf?id=3")});
+        QVERIFY(sources.files.isEmpty());
 
-        QVERIFY(Await(viewer.DeleteAll()));
+        QVERIFY(Await(viewer.DeleteAll()).complete());
         QVERIFY(!QFile::exists(good) && !QFile::exists(goodCompanion));
         QVERIFY(!QFile::exists(partitioned));
         QCOMPARE(
@@ -263,7 +319,7 @@ private slots:
         QVERIFY(broken.open(QIODevice::WriteOnly));
         broken.write(QByteArray(4096, 'z'));
         broken.close();
-        viewer.GetCacheURLList();
+        Await(viewer.GetCacheURLList());
         QCOMPARE(viewer.status, QStringLiteral("出错!!!共有4 个文件"));
     }
 
@@ -280,7 +336,7 @@ private slots:
         SetHomesRoot(t.homes);
 
         BrowserCacheViewer viewer(SingleFolderProfile(dir.filePath(QStringLiteral("none"))));
-        viewer.ListAllUsers();
+        Await(viewer.ListAllUsers());
         QCOMPARE(viewer.tag, QStringLiteral("所有缓存"));
         QCOMPARE(viewer.profiles,
                  (QStringList{t.homes + QStringLiteral("/alice"), t.homes + QStringLiteral("/bob"),
@@ -290,7 +346,9 @@ private slots:
         QCOMPARE(viewer.users.at(0).folder, t.cache + u'/');
 
         QStringList listed;
-        for (const CacheRow& row : viewer.files.rows()) {
+        const QList<CacheRow> rows = viewer.files.rows();
+        QCOMPARE(rows.size(), 12);
+        for (const CacheRow& row : rows.mid(0, 10)) {
             QCOMPARE(row.text, QStringLiteral("用户:alice"));
             QVERIFY2(row.filePath.startsWith(t.cache + u'/'), qPrintable(row.filePath));
             listed.append(QDir(t.cache).relativeFilePath(row.filePath));
@@ -308,7 +366,17 @@ private slots:
                          QStringLiteral("Cache/Cache_Data/index"), QStringLiteral("sub/notes.TXT"),
                          QStringLiteral("sub/to-others"), QStringLiteral("sub/deeper/page.htm")}));
         QCOMPARE(viewer.files.rows().at(3).type, QStringLiteral("pdf"));
-        QCOMPARE(viewer.status, QStringLiteral("共有10 个文件"));
+        // Caches reached only through a link are named, never walked into: bob's
+        // ".cache" and dave's home are links.
+        const QStringList linked = {t.homes + QStringLiteral("/bob/.cache"),
+                                    t.homes + QStringLiteral("/dave")};
+        for (int i : {10, 11}) {
+            QCOMPARE(rows.at(i).text,
+                     i == 10 ? QStringLiteral("用户:bob") : QStringLiteral("用户:dave"));
+            QCOMPARE(rows.at(i).filePath, linked.at(i - 10));
+            QVERIFY(rows.at(i).isLink && rows.at(i).leaveAlone);
+        }
+        QCOMPARE(viewer.status, QStringLiteral("共有12 个文件"));
         // Real folders only, each parent before its subfolders.
         QStringList folders;
         for (const QString& f : viewer.folders)
@@ -320,7 +388,7 @@ private slots:
                          QStringLiteral("empty/nested/deepest"), QStringLiteral("sub/deeper")}));
 
         // Three chosen rows go, each by its own path; emptied folders follow.
-        QVERIFY(Await(viewer.DeleteRows({3, 2, 9})));
+        QVERIFY(Await(viewer.DeleteRows({3, 2, 9})).complete());
         QCOMPARE(RelativeEntries(t.cache),
                  (QStringList{QStringLiteral("Cache"), QStringLiteral("Cache/Cache_Data"),
                               QStringLiteral("Cache/Cache_Data/") + entry,
@@ -328,17 +396,19 @@ private slots:
                               QStringLiteral("cookies.txt"), QStringLiteral("dangling"),
                               QStringLiteral("sub"), QStringLiteral("sub/notes.TXT"),
                               QStringLiteral("sub/to-others"), QStringLiteral("to-folder")}));
-        QCOMPARE(viewer.files.rowCount(), 7);
+        QCOMPARE(viewer.files.rowCount(), 9);
 
         // A listed folder swapped for a link before the deletion leads nowhere.
         QVERIFY(
             QFile::rename(t.cache + QStringLiteral("/sub"), dir.filePath(QStringLiteral("away"))));
         QVERIFY(QFile::link(t.outside + QStringLiteral("/swap"), t.cache + QStringLiteral("/sub")));
-        QVERIFY(Await(viewer.DeleteAll()));
-        QVERIFY(Await(viewer.DeleteAll())); // now the swapped-in link itself, as a link
+        QCOMPARE(Await(viewer.DeleteAll()).left, linked);
+        // Now the swapped-in link itself, as a link; the links to other users'
+        // caches stay, and the status line says so.
+        QCOMPARE(Await(viewer.DeleteAll()).left, linked);
         QCOMPARE(RelativeEntries(t.cache), QStringList{QStringLiteral("cookies.txt")});
         QCOMPARE(TreeSnapshot(t.outside), outsideBefore);
-        QCOMPARE(viewer.status, QStringLiteral("共有1 个文件"));
+        QCOMPARE(viewer.status, QStringLiteral("共有3 个文件，其中 2 个未能删除"));
         SetHomesRoot(QString::fromLatin1(SystemHomesRoot));
     }
 

@@ -17,6 +17,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
@@ -38,14 +39,23 @@ void Write(const QString& path, const QByteArray& bytes) {
     f.write(bytes);
 }
 
-// Runs check on the modal window that action opens, then closes it.
+// Runs check on the next modal window once it is open (within ten seconds),
+// then closes it.
 void OnNextModal(std::function<void(QWidget*)> check) {
-    QTimer::singleShot(0, [check = std::move(check)] {
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    const QDeadlineTimer deadline(10000);
+    QObject::connect(timer, &QTimer::timeout, [timer, deadline, check = std::move(check)] {
         QWidget* modal = QApplication::activeModalWidget();
+        if (!modal && !deadline.hasExpired())
+            return;
+        timer->deleteLater();
+        timer->stop();
         check(modal);
         if (modal)
             modal->close();
     });
+    timer->start();
 }
 
 } // namespace
@@ -133,6 +143,28 @@ private slots:
         QCOMPARE(store.text(SettingKeys::CopyOperation()), QStringLiteral("5"));
         QCOMPARE(tool.Combo1->itemText(tool.Combo1->count() - 1), target + u'/');
 
+        // "停止": the button shows the run stopping and takes no press until the
+        // file on its way is dropped; then "开始" again.
+        const QString stopped = dir_.filePath(QStringLiteral("copied-stopped"));
+        tool.Combo1->setCurrentText(stopped);
+        QStringList states;
+        const QMetaObject::Connection stopper =
+            connect(&tool.job(), &CopyJob::fileStarted, this, [&](int index) {
+                if (index != 1)
+                    return;
+                tool.Command2->click();
+                states.append(tool.Command2->text() + (tool.Command2->isEnabled()
+                                                           ? QStringLiteral("+")
+                                                           : QStringLiteral("-")));
+            });
+        tool.Command2->click();
+        QTRY_COMPARE(prompter.messages().size(), 2);
+        disconnect(stopper);
+        QCOMPARE(states, QStringList{QStringLiteral("正在停止...-")});
+        QCOMPARE(tool.Command2->text(), QStringLiteral("开始"));
+        QVERIFY(tool.Command2->isEnabled());
+        QCOMPARE(QDir(stopped).entryList(QDir::Files | QDir::Hidden), QStringList());
+
         // "关闭" during a run ends it at once, without the closing message.
         const QString second = dir_.filePath(QStringLiteral("copied2"));
         tool.Combo1->setCurrentText(second);
@@ -144,7 +176,7 @@ private slots:
         QTRY_VERIFY(!tool.isVisible());
         QTRY_VERIFY(!tool.job().running());
         QCOMPARE(QDir(second).entryList(QDir::Files), QStringList{QStringLiteral("f0.pdf")});
-        QCOMPARE(prompter.messages().size(), 1);
+        QCOMPARE(prompter.messages().size(), 2);
         QVERIFY(tool.job().files.isEmpty());
     }
 
@@ -161,7 +193,7 @@ private slots:
                  QStringLiteral("SIZE(Byte)"));
 
         w.Command2->click();
-        QCOMPARE(w.Label1->text(), QStringLiteral("共有10 个文件"));
+        QTRY_COMPARE(w.Label1->text(), QStringLiteral("共有12 个文件"));
         QCOMPARE(w.ListView2->model()->rowCount(), 1);
         QCOMPARE(w.ListView2->model()->index(0, 0).data().toString(), QStringLiteral("alice"));
         QCOMPARE(w.ListView2->model()->index(0, 1).data().toString(), t.cache + u'/');
@@ -202,7 +234,8 @@ private slots:
             copyTitle = modal->windowTitle();
         });
         w.Command5->click();
-        QCOMPARE(copyTitle, QStringLiteral("复制文件：1 个文件..."));
+        QTRY_COMPARE(copyTitle, QStringLiteral("复制文件：1 个文件..."));
+        QTRY_VERIFY(w.Command4->isEnabled());
 
         w.Command4->click();
         QTRY_VERIFY(w.Command4->isEnabled());
@@ -210,13 +243,66 @@ private slots:
                  (QStringList{QStringLiteral("cookies.txt"), QStringLiteral("sub"),
                               QStringLiteral("sub/notes.TXT")}));
         QCOMPARE(TreeSnapshot(t.outside), outsideBefore);
-        QCOMPARE(w.Label1->text(), QStringLiteral("共有2 个文件"));
+        // bob's and dave's caches lie behind links: named, left, and said so.
+        QCOMPARE(w.Label1->text(), QStringLiteral("共有4 个文件，其中 2 个未能删除"));
         QVERIFY(prompter.shown.isEmpty());
 
         w.Command1->click();
-        QCOMPARE(w.viewer.tag, QStringLiteral("我的缓存"));
+        QTRY_COMPARE(w.viewer.tag, QStringLiteral("我的缓存"));
         QCOMPARE(w.Label1->text(),
                  QStringLiteral("共有%1 个文件").arg(w.ListView1->model()->rowCount()));
+    }
+
+    void viewerStaysUsableAndClosesSafely() {
+        ScriptedPrompter prompter;
+        // Deleting before anything is listed: the status line comes back.
+        {
+            fIEcache w(*context_, &prompter);
+            for (QPushButton* button : {w.Command3, w.Command4}) {
+                button->click();
+                QTRY_VERIFY(w.Command1->isEnabled());
+                QCOMPARE(w.Label1->text(), QStringLiteral("000"));
+            }
+        }
+
+        // A big listing runs beside the window, which shows it is busy.
+        QTemporaryDir dir;
+        const QString homes = dir.filePath(QStringLiteral("homes"));
+        const QString cache = homes + QStringLiteral("/alice/") + CacheFolderBelowHome();
+        for (int i = 0; i < 1500; ++i)
+            Write(cache + QStringLiteral("/d%1/f%2.bin").arg(i % 10).arg(i), "x");
+        SetHomesRoot(homes);
+        const QMap<QString, QString> before = TreeSnapshot(cache);
+        {
+            fIEcache w(*context_, &prompter);
+            w.Command2->click();
+            QCOMPARE(w.Label1->text(), QStringLiteral("正在读取..."));
+            QVERIFY(!w.Command1->isEnabled() && !w.Command4->isEnabled() &&
+                    w.Command6->isEnabled());
+            QTRY_COMPARE(w.Label1->text(), QStringLiteral("共有1500 个文件"));
+            QVERIFY(w.Command4->isEnabled());
+        }
+
+        // Closed while listing, and while a deletion waits for loading pages:
+        // nothing happens afterwards, least of all a deletion.
+        auto* listing = new fIEcache(*context_, &prompter);
+        listing->Command2->click();
+        delete listing;
+        QWebEngineProfile live(QStringLiteral("WindowLive"));
+        live.setCachePath(cache);
+        auto* waiting = new fIEcache(*context_, &prompter);
+        waiting->viewer.setProfile(&live);
+        waiting->viewer.pagesLoading = [] { return true; };
+        waiting->Command2->click();
+        QTRY_VERIFY(waiting->Command4->isEnabled());
+        waiting->Command4->click();
+        QTest::qWait(200);
+        QCOMPARE(waiting->Label1->text(), QStringLiteral("正在删除..."));
+        delete waiting;
+        // Longer than the deletion would wait for the pages.
+        QTest::qWait(int(TimeLimits::Scaled(TimeLimits::CachePagesIdle).count()) + 500);
+        QCOMPARE(TreeSnapshot(cache), before);
+        QVERIFY(prompter.shown.isEmpty());
     }
 
     void clearFromBothWindowsMenus() {
@@ -243,8 +329,10 @@ private slots:
 
         search.findChild<QAction*>(QStringLiteral("menu清空IE浏览器缓存"))->trigger();
         QVERIFY(!IsFormLoaded(QStringLiteral("fIEcache")));
+        // Caches behind links are left; the message says so instead of "done".
         QTRY_COMPARE_WITH_TIMEOUT(prompter.messages(),
-                                  QStringList{QStringLiteral("IE缓存清空完毕！")}, 10000);
+                                  QStringList{QStringLiteral("浏览器缓存中有 2 个文件未能删除。")},
+                                  10000);
         QCOMPARE(prompter.shown.last().icon, Prompter::Icon::Information);
         QCOMPARE(RelativeEntries(t.cache),
                  (QStringList{QStringLiteral("cookies.txt"), QStringLiteral("sub"),
@@ -253,6 +341,8 @@ private slots:
         QCOMPARE(search.Combo1->count(), 0); // the visited addresses went too
 
         t = MakeHostileHomes(dir.filePath(QStringLiteral("second")));
+        QVERIFY(QFile::remove(t.homes + QStringLiteral("/dave")));
+        QVERIFY(QDir(t.homes + QStringLiteral("/bob")).removeRecursively());
         outsideBefore = TreeSnapshot(t.outside);
         SetHomesRoot(t.homes);
         ScriptedPrompter downloadPrompter;

@@ -1,14 +1,17 @@
+#include "copy_fixture.h"
 #include "scripted_prompter.h"
 #include "settings/folder_history.h"
 #include "settings/settings_store.h"
 #include "test_main.h"
 #include "tools/copy_job.h"
+#include "tools/file_copy.h"
 #include "web_test.h"
 
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <csignal>
 
@@ -16,25 +19,36 @@
 
 namespace {
 
-void Write(const QString& path, const QByteArray& bytes, const QDateTime& modified = {}) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-    f.flush();
-    if (modified.isValid())
-        f.setFileTime(modified, QFileDevice::FileModificationTime);
-}
+// A source that takes seconds to copy: a large sparse file. Files of this
+// process may not grow beyond a limit meanwhile, so a copy that failed to stop
+// ends there instead of filling the disk.
+class SlowSource {
+public:
+    explicit SlowSource(const QString& path) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(qint64(4) << 30));
+        ::getrlimit(RLIMIT_FSIZE, &before_);
+        rlimit limit = before_;
+        limit.rlim_cur = 512 * 1024 * 1024;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~SlowSource() { ::setrlimit(RLIMIT_FSIZE, &before_); }
 
-QByteArray Read(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
+private:
+    rlimit before_{};
+};
 
-QStringList Names(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                                  QDir::Name);
-}
+// Runs hold once while its next message is on screen.
+class HoldingPrompter : public ScriptedPrompter {
+public:
+    std::function<void()> hold;
+    void message(const QString& text, Icon icon, const QString& title = {}) override {
+        ScriptedPrompter::message(text, icon, title);
+        if (auto run = std::exchange(hold, nullptr))
+            run();
+    }
+};
 
 } // namespace
 
@@ -223,23 +237,79 @@ private slots:
         connect(&job, &CopyJob::progressChanged, this, [&](int value, int maximum) {
             progress.append({value, maximum});
         });
-        // The second press comes while the first file is on its way; the folder
-        // went bad meanwhile, yet the press still stops the run.
+        // The second press comes once the first file is done; the folder went bad
+        // meanwhile, yet the press still stops the run. "开始" pressed again while
+        // the run stops starts nothing.
+        int started = 0;
         connect(&job, &CopyJob::fileStarted, this, [&](int index) {
-            if (index != 1)
+            ++started;
+            if (index != 2)
                 return;
-            QVERIFY(job.running());
             job.destinationText = dir_.filePath(QStringLiteral("stop/src/f0.dat/x"));
             job.执行(true);
-            QVERIFY(!job.running());
+            QVERIFY(job.running() && job.stopping());
+            job.destinationText = dst;
+            job.执行(true);
+            QVERIFY(job.stopping());
         });
         Await(job.执行(true));
+        QTest::qWait(100); // a second loop, had one started, would be copying now
+        QVERIFY(!job.running() && !job.stopping());
+        QCOMPARE(started, 2);
         QCOMPARE(Names(dst), QStringList{QStringLiteral("f0.dat")});
         QCOMPARE(Read(dst + QStringLiteral("f0.dat")), Read(files.at(0)));
         QCOMPARE(prompter.messages(), (QStringList{QStringLiteral("创建文件夹出错！"),
                                                    QStringLiteral("复制文件完成！")}));
         QCOMPARE(progress.first(), qMakePair(0, 11));
         QCOMPARE(progress.last(), qMakePair(0, 11));
+
+        // Stop and Start while a big file is on its way: the stop ends that file at
+        // once (nothing under any name, no temporary file) and no second run begins.
+        const QString big = src + QStringLiteral("big.dat");
+        const SlowSource slow(big);
+        const QString dst3 = dir_.filePath(QStringLiteral("stop/dst3/"));
+        ScriptedPrompter inFlight;
+        CopyJob busy(store, inFlight);
+        busy.files = {big, files.at(1)};
+        busy.destinationText = dst3;
+        connect(&busy, &CopyJob::fileStarted, this, [&](int index) {
+            if (index != 1)
+                return;
+            QTimer::singleShot(0, this, [&] {
+                busy.执行(true);
+                QVERIFY(busy.stopping());
+                busy.执行(true);
+            });
+        });
+        Await(busy.执行(true));
+        QTest::qWait(100);
+        QVERIFY(!busy.running());
+        QCOMPARE(Names(dst3), QStringList());
+        QCOMPARE(inFlight.messages(), QStringList{QStringLiteral("复制文件完成！")});
+
+        // The run ends while the stop press still shows a message about the folder
+        // (a part of the name it had to drop): that press starts no new run.
+        HoldingPrompter holding;
+        CopyJob ending(store, holding);
+        const QString dst4 = dir_.filePath(QStringLiteral("stop/dst4/"));
+        ending.files = {files.at(0), files.at(1)};
+        ending.destinationText = dst4;
+        holding.hold = [&] { QTRY_VERIFY(!ending.running()); };
+        connect(&ending, &CopyJob::fileStarted, this, [&](int index) {
+            if (index != 2)
+                return;
+            QTimer::singleShot(0, this, [&] {
+                ending.destinationText = dst4 + QStringLiteral("*");
+                ending.执行(true);
+            });
+        });
+        Await(ending.执行(true));
+        QTest::qWait(100);
+        QVERIFY(!ending.running());
+        QCOMPARE(holding.messages(),
+                 (QStringList{QStringLiteral("文件夹名称有误！不能创建文件夹！"),
+                              QStringLiteral("复制文件完成！")}));
+        QCOMPARE(Names(dst4), (QStringList{QStringLiteral("f0.dat"), QStringLiteral("f1.dat")}));
 
         // Closing the window mid-run: the file on its way is dropped, nothing else copied.
         const QString dst2 = dir_.filePath(QStringLiteral("stop/dst2/"));
@@ -290,6 +360,32 @@ private slots:
         QCOMPARE(Read(folder + QStringLiteral("dst/big.bin")), QByteArray("old"));
         QCOMPARE(Names(folder + QStringLiteral("dst")),
                  (QStringList{QStringLiteral("big.bin"), QStringLiteral("copy.bin")}));
+
+        // A stop between two chunks of one file: nothing under any name.
+        const QString dst2 = folder + QStringLiteral("dst2/");
+        QDir().mkpath(dst2);
+        int asked = 0;
+        const CopyResult stopped = CopyInto(folder + QStringLiteral("big.bin"), dst2,
+                                            SameNameRule::Rename, [&asked] { return ++asked > 2; });
+        QCOMPARE(stopped.outcome, CopyOutcome::Stopped);
+        QCOMPARE(asked, 3);
+        QCOMPARE(Names(dst2), QStringList());
+
+        // The job goes away in the middle of a file: its thread is not waited for,
+        // drops the copy by itself and leaves nothing behind.
+        SettingsStore store(dir_.filePath(QStringLiteral("half.ini")));
+        ScriptedPrompter prompter;
+        const SlowSource slow(folder + QStringLiteral("large.bin"));
+        const QString dst3 = folder + QStringLiteral("dst3/");
+        auto* job = new CopyJob(store, prompter);
+        job->files = {folder + QStringLiteral("large.bin")};
+        job->destinationText = dst3;
+        connect(job, &CopyJob::fileStarted, this,
+                [job] { QTimer::singleShot(0, job, [job] { delete job; }); });
+        job->执行(true);
+        QTest::qWait(300);
+        QTRY_COMPARE(Names(dst3), QStringList());
+        QVERIFY(prompter.shown.isEmpty());
     }
 };
 
