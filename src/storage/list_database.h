@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QString>
 
 // The version of the stored lists this program writes. Every older store is
@@ -17,13 +18,17 @@ struct OpenedStore {
 // Opens the store at path as connection (on the calling thread) in WAL mode,
 // creating it when missing. A file that is damaged, is no list store, or comes from
 // a newer program is set aside under a new name beside it (never deleted) and an
-// empty store takes its place.
+// empty store takes its place. Any other trouble (a full disk, a read-only file, a
+// busy lock) leaves the file untouched and db closed: ok false, no setAsideAs.
 OpenedStore OpenListDatabase(QSqlDatabase& db, const QString& path, const QString& connection);
 
 // Closes db, sets its file aside and opens an empty store in its place: for damage
 // found only while reading.
 OpenedStore ReplaceListDatabase(QSqlDatabase& db, const QString& path, const QString& connection,
-                                const QString& reason);
+                                const QString& reason,
+                                const QString& tag = QStringLiteral("damaged"));
+// Whether error says the file itself is broken, rather than the disk or a lock.
+bool IsDamagedStore(const QSqlError& error);
 
 // The version of an open store: 0 for an empty file, -1 when it is no list store
 // or cannot be read.
@@ -32,6 +37,6 @@ int ListDatabaseVersion(QSqlDatabase& db);
 // false (and nothing changed) when a step failed.
 bool MigrateListDatabase(QSqlDatabase& db, int version, QString* error = nullptr);
 
-// Moves path and its WAL companions to a free name beside it; the new path, or
-// empty text when they could not be moved.
-QString SetAsideDatabaseFile(const QString& path);
+// Moves path and its WAL companions to a free name beside it (name.tag-time.suffix);
+// the new path, or empty text when they could not be moved.
+QString SetAsideDatabaseFile(const QString& path, const QString& tag);

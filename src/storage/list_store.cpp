@@ -72,7 +72,13 @@ bool ListStore::open(const QString& path) {
             !(LoadTaskRows(db, loadedTasks, error) && LoadRecordRows(db, loadedRecords, error))) {
             loadedTasks = {};
             loadedRecords = {};
-            opened = ReplaceListDatabase(db, path, writer->connectionName(), error.text());
+            if (IsDamagedStore(error)) {
+                opened = ReplaceListDatabase(db, path, writer->connectionName(), error.text());
+            } else {
+                // Could not be read this time (I/O, a lock): the file stays for the next start.
+                db.close();
+                opened = {false, {}, error.text()};
+            }
         }
     });
 

@@ -22,6 +22,7 @@
 #include <numeric>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 // The lists kept in their store: what survives a restart, a crash, damage and a full disk.
 class TestListStore : public QObject {
@@ -335,8 +336,9 @@ private slots:
         QCOMPARE(store.tasks().count(), 0);
         const QStringList aside = QDir(dir_.path())
                                       .entryList({QFileInfo(newer).completeBaseName() +
-                                                  QStringLiteral(".damaged-*.sqlite")});
+                                                  QStringLiteral(".newer-*.sqlite")});
         QCOMPARE(aside.size(), 1);
+        QVERIFY(store.notice().contains(aside.first()));
         QSqlDatabase db =
             QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("aside"));
         db.setDatabaseName(dir_.filePath(aside.first()));
@@ -349,6 +351,62 @@ private slots:
         db.close();
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(QStringLiteral("aside"));
+    }
+
+    // A good store that cannot be opened right now (no room to grow, a read-only
+    // file) is left where it is, untouched; the lists run in memory and that is said.
+    void aStoreThatCannotBeOpenedNowIsLeftAlone() {
+        const QString file = freshStore();
+        {
+            ListStore store;
+            QVERIFY(store.open(file));
+            fill(store.tasks(), 300, dir_.path());
+        }
+        const QByteArray before = read(file);
+        QVERIFY(!before.isEmpty());
+        const auto nothingAside = [&] {
+            return QDir(dir_.path())
+                .entryList({QFileInfo(file).completeBaseName() + QStringLiteral(".*-*.sqlite")})
+                .isEmpty();
+        };
+        const auto leftAlone = [&](const char* why) {
+            ListStore store;
+            QVERIFY2(!store.open(file), why);
+            QVERIFY2(!store.keeping(), why);
+            QVERIFY2(store.notice().contains(QStringLiteral("本次的列表不会被保存")), why);
+            QVERIFY2(!store.notice().contains(QStringLiteral("已改名")), why);
+            QCOMPARE(store.tasks().count(), 0);
+            // The lists still work in memory.
+            fill(store.tasks(), 2, dir_.path());
+            QCOMPARE(store.tasks().count(), 2);
+            store.close();
+            QVERIFY2(nothingAside(), why);
+            QVERIFY2(read(file) == before, why);
+        };
+
+        // Files may not grow past 16 KiB: not even the WAL's shared index can be made.
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit unlimited{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+        rlimit small = unlimited;
+        small.rlim_cur = 16 * 1024;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        {
+            auto restore = qScopeGuard([&] { ::setrlimit(RLIMIT_FSIZE, &unlimited); });
+            leftAlone("no room");
+        }
+        if (::geteuid() != 0) { // permissions do not hold for root
+            QVERIFY(QFile::setPermissions(file, QFile::ReadOwner));
+            auto writable = qScopeGuard(
+                [&] { QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner); });
+            leftAlone("read-only");
+        }
+
+        ListStore again;
+        QVERIFY(again.open(file));
+        QVERIFY(again.notice().isEmpty());
+        QCOMPARE(again.tasks().count(), 300);
+        QVERIFY(nothingAside());
     }
 
     // A store written by the first version of this format is read and upgraded.
