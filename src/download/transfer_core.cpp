@@ -134,8 +134,11 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
         co_return out;
     }
     const std::optional<PartMeta> kept = ReadPartMeta(job.partPath);
-    bool mayResume = kept && kept->url == address && !kept->ifRange().isEmpty() &&
-                     part.size() > 0 && (kept->total < 0 || part.size() <= kept->total);
+    // Without a validator only a part whose whole size was announced goes on, and
+    // only when the server names that size again.
+    bool mayResume = kept && kept->url == address && part.size() > 0 &&
+                     (kept->ifRange().isEmpty() ? kept->total >= 0 && part.size() <= kept->total
+                                                : kept->total < 0 || part.size() <= kept->total);
     QByteArray buffer(TransferReadBuffer, Qt::Uninitialized);
     bool discard = false; // the part holds bytes that must not be continued
 
@@ -161,7 +164,8 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
         request.setRawHeader("Accept-Encoding", "gzip, deflate");
         if (resumeFrom > 0) {
             request.setRawHeader("Range", "bytes=" + QByteArray::number(resumeFrom) + '-');
-            request.setRawHeader("If-Range", kept->ifRange());
+            if (!kept->ifRange().isEmpty())
+                request.setRawHeader("If-Range", kept->ifRange());
         }
         ReplyPtr reply(nam.get(request));
         reply->setReadBufferSize(job.networkBuffer);
@@ -296,7 +300,7 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
                 break;
             }
             PartMeta meta{address, head.etag, head.lastModified, total, head.contentType};
-            if (!head.encoded && !meta.ifRange().isEmpty())
+            if (!head.encoded)
                 WritePartMeta(job.partPath, meta);
         }
 
@@ -438,7 +442,10 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
                discard) {
         RemovePartFiles(job.partPath); // finished, or not to be trusted: nothing of it stays
     } else {
-        out.partKept = IsResumablePart(job.partPath, address);
+        // A cut PDF is worth keeping even without a validator: the next attempt
+        // checks the size the server names before appending.
+        out.partKept =
+            IsResumablePart(job.partPath, address, out.result == TransferResult::TruncatedPdf);
         if (!out.partKept)
             RemovePartFiles(job.partPath);
     }

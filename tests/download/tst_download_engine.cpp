@@ -216,7 +216,8 @@ private slots:
             };
             row("ok", "/ok.pdf", 3, "100%", "pdf", "file");
             row("no length", "/nolength.pdf", 3, "100%", "pdf", "file");
-            row("short then close", "/short.pdf", 4, "", "pdf", "");
+            // A cut PDF is kept even without a validator: resumed when its size holds.
+            row("short then close", "/short.pdf", 4, "", "pdf", "part");
             row("short, resumable", "/cut.pdf", 4, "", "pdf", "part");
             // A reset may lose whatever was still on its way, the headers included.
             row("reset mid-body", "/reset.pdf", 4, "", "pdf", "part?");
@@ -388,10 +389,15 @@ private slots:
         const QByteArray b = "/twinB.pdf" + pdf_;
         TaskListModel& tasks = run->tasks;
         if (firstFails) {
-            // The first one's failure leaves the name free: the second one downloads.
+            // The first one's failure leaves the name free: the second one downloads;
+            // the first one's cut part waits beside it under its own name.
             QCOMPARE(tasks.task(1).state, TaskState::Failed);
             QCOMPARE(tasks.task(2).percent, QStringLiteral("100%"));
-            checkFolder(run->folder(), {{QStringLiteral("twin.pdf"), b}});
+            const QString cutPart = partName(run->folder() + QStringLiteral("twin.pdf"), first);
+            QCOMPARE(tasks.task(1).partPath, run->folder() + cutPart);
+            checkFolder(run->folder(), {{QStringLiteral("twin.pdf"), b},
+                                        {cutPart, pdf_},
+                                        {cutPart + QStringLiteral(".meta"), {}}});
         } else if (policy == DuplicateNamePolicies::Skip) {
             QCOMPARE(tasks.task(1).percent, QStringLiteral("100%"));
             QCOMPARE(tasks.task(2).percent, QStringLiteral("已存在，跳过"));
