@@ -124,16 +124,16 @@ void TaskJournal::orderChanged(const QList<qint64>& ids) {
         [ids](QSqlDatabase& db, QSqlError& error) { return ReorderTaskRows(db, ids, error); });
 }
 
-std::function<void(const QString&)> TaskJournal::fileCommitRecorder(qint64 id) {
+std::function<bool(const QString&)> TaskJournal::fileCommitRecorder(qint64 id) {
     writeAdded();
     std::weak_ptr<StoreWriter> weak = writer_;
     return [weak, id](const QString& path) {
         const std::shared_ptr<StoreWriter> writer = weak.lock();
         if (!writer)
-            return;
+            return path.isEmpty(); // closed meanwhile: nothing would record the file
         const quint64 serial = writer->post([id, path](QSqlDatabase& db, QSqlError& error) {
             return SetTaskCommitPath(db, id, path, error);
         });
-        writer->waitFor(serial, TimeLimits::CommitRecordWait);
+        return writer->waitFor(serial, TimeLimits::CommitRecordWait);
     };
 }

@@ -33,7 +33,7 @@ public:
     void tasksRemoved(const QList<qint64>& ids) override;
     void allTasksRemoved() override;
     void orderChanged(const QList<qint64>& ids) override;
-    std::function<void(const QString& path)> fileCommitRecorder(qint64 id) override;
+    std::function<bool(const QString& path)> fileCommitRecorder(qint64 id) override;
 
 private:
     void writeDueProgress(bool all);

@@ -79,7 +79,7 @@ public:
     // Something a transfer thread calls just before it puts the task's file in place
     // (and with empty text when that failed); returns once that is on record. Empty:
     // nothing to record.
-    virtual std::function<void(const QString& path)> fileCommitRecorder(qint64 id) = 0;
+    virtual std::function<bool(const QString& path)> fileCommitRecorder(qint64 id) = 0;
 };
 
 // The task list behind ListView3. Rows are addressed from 1; the URL is a

@@ -140,7 +140,8 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
                      (kept->ifRange().isEmpty() ? kept->total >= 0 && part.size() <= kept->total
                                                 : kept->total < 0 || part.size() <= kept->total);
     QByteArray buffer(TransferReadBuffer, Qt::Uninitialized);
-    bool discard = false; // the part holds bytes that must not be continued
+    bool discard = false;    // the part holds bytes that must not be continued
+    bool unrecorded = false; // whole, but could not be put in place on record
 
     for (int attempt = 0;; ++attempt) {
         const qint64 resumeFrom = mayResume ? part.size() : 0;
@@ -421,6 +422,11 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
             const CommitResult commit = CommitPartFile(
                 job.partPath, target, naming, *job.reservations, job.owner, job.beforeCommit);
             out.result = commit.result;
+            unrecorded = commit.result == TransferResult::WriteFailed;
+            if (unrecorded) {
+                out.errorText = QStringLiteral("无法写入文件：") + commit.errorText;
+                break;
+            }
             out.savedPath = commit.path;
             out.name = commit.name;
             if (commit.result == TransferResult::CannotReplace)
@@ -442,10 +448,10 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
                discard) {
         RemovePartFiles(job.partPath); // finished, or not to be trusted: nothing of it stays
     } else {
-        // A cut PDF is worth keeping even without a validator: the next attempt
-        // checks the size the server names before appending.
-        out.partKept =
-            IsResumablePart(job.partPath, address, out.result == TransferResult::TruncatedPdf);
+        // A cut PDF or a whole body is worth keeping even without a validator: the
+        // next attempt checks the size the server names before appending.
+        out.partKept = IsResumablePart(job.partPath, address,
+                                       out.result == TransferResult::TruncatedPdf || unrecorded);
         if (!out.partKept)
             RemovePartFiles(job.partPath);
     }

@@ -68,8 +68,9 @@ struct TransferJob {
     std::shared_ptr<NameReservations> reservations;
     // Told (on the transfer's thread) the file about to be put in place, just before
     // that happens, and empty text when it then did not; returns once that is on
-    // record, so a crash in between is told apart later. Empty: nobody to tell.
-    std::function<void(const QString& path)> beforeCommit;
+    // record, so a crash in between is told apart later, or false when it could not
+    // be recorded: then nothing is put in place. Empty: nobody to tell.
+    std::function<bool(const QString& path)> beforeCommit;
 };
 
 // What came of a transfer.

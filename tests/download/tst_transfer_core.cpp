@@ -14,7 +14,9 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <climits>
+#include <functional>
 #include <mutex>
 #include <semaphore>
 #include <thread>
@@ -84,6 +86,7 @@ class TestTransferCore : public QObject {
         QString policy = DuplicateNamePolicies::Overwrite;
         double maxMB = 0;
         bool typeFromResponse = false;
+        std::function<bool(const QString&)> beforeCommit = {};
         QString target() const { return folder + name + QStringLiteral(".pdf"); }
         QString part() const { return PartPathFor(target(), url); }
     };
@@ -101,6 +104,7 @@ class TestTransferCore : public QObject {
         job.naming = {j.folder, j.name, QStringLiteral("pdf"), j.policy, j.typeFromResponse};
         job.maxFileSizeMB = j.maxMB;
         job.reservations = std::make_shared<NameReservations>();
+        job.beforeCommit = j.beforeCommit;
         auto ticket = pool.start(job);
         if (during) {
             [&] { QTRY_VERIFY_WITH_TIMEOUT(ticket->received.load() > 0, 10000); }();
@@ -330,6 +334,53 @@ private slots:
         QCOMPARE(cut.result, TransferResult::Incomplete);
         QVERIFY(!cut.partKept);
         QVERIFY2(files(job.folder).isEmpty(), qPrintable(files(job.folder).join(u' ')));
+    }
+
+    // A whole body is put in place only once that is on record: refused, nothing
+    // appears under the name (the record would not match after a crash) and the
+    // part waits for the next attempt, with or without a validator.
+    void aFileIsPlacedOnlyOnceItIsOnRecord() {
+        for (const char* route : {"/noted.pdf", "/unnoted.pdf"}) {
+            QTemporaryDir dir;
+            const QString path = QString::fromLatin1(route);
+            server_.route(path, [this, path](const FixtureServer::Request&) {
+                FixtureServer::Response r;
+                r.contentType = "application/pdf";
+                r.body = v1_;
+                if (path == u"/noted.pdf")
+                    r.etag = "\"n\"";
+                return r;
+            });
+            for (const QString& policy :
+                 {DuplicateNamePolicies::Overwrite, DuplicateNamePolicies::Rename}) {
+                Job job{server_.url(path), dir.path() + u'/'};
+                job.policy = policy;
+                auto told = std::make_shared<std::atomic<int>>(0);
+                job.beforeCommit = [told](const QString& name) {
+                    return name.isEmpty() || (++*told, false);
+                };
+                const TransferOutcome refused = run(job);
+                QVERIFY2(refused.result == TransferResult::WriteFailed, route);
+                QVERIFY(refused.errorText.startsWith(QStringLiteral("无法写入文件")));
+                QCOMPARE(told->load(), 1);
+                QVERIFY(refused.partKept);
+                QVERIFY(refused.savedPath.isEmpty());
+                QVERIFY(!QFileInfo::exists(job.target()));
+                QCOMPARE(read(job.part()), v1_);
+
+                job.beforeCommit = [told](const QString& name) {
+                    if (!name.isEmpty())
+                        ++*told;
+                    return true;
+                };
+                const TransferOutcome placed = run(job);
+                QVERIFY2(placed.result == TransferResult::Saved, route);
+                QCOMPARE(told->load(), 2);
+                QCOMPARE(read(job.target()), v1_);
+                QCOMPARE(files(job.folder), QStringList{QStringLiteral("paper.pdf")});
+                QVERIFY(QFile::remove(job.target()));
+            }
+        }
     }
 
     void aPartialAnswerOfAnotherVersionIsNeverAppended() {

@@ -176,6 +176,7 @@ private slots:
         const QString placed = f + QStringLiteral("placed.pdf");
         const QString placedPart = PartPathFor(placed, QStringLiteral("http://a/placed"));
         const QString runningPart = f + QStringLiteral("running.pdf.1234abcd.part");
+        std::function<bool(const QString&)> lateRecorder;
         {
             ListStore store;
             QVERIFY(store.open(file));
@@ -205,12 +206,17 @@ private slots:
             write(f + QStringLiteral("notPlaced.pdf"), "someone else's");
             auto* journal = dynamic_cast<TaskJournal*>(tasks.observer());
             QVERIFY(journal);
-            journal->fileCommitRecorder(tasks.task(2).id)(placed);
-            journal->fileCommitRecorder(tasks.task(3).id)(f + QStringLiteral("notPlaced.pdf"));
+            QVERIFY(journal->fileCommitRecorder(tasks.task(2).id)(placed));
+            QVERIFY(
+                journal->fileCommitRecorder(tasks.task(3).id)(f + QStringLiteral("notPlaced.pdf")));
+            lateRecorder = journal->fileCommitRecorder(tasks.task(4).id);
             store.records().加入LV1(QStringLiteral("t"), QStringLiteral("http://l/1"),
                                     QStringLiteral("pdf"), f);
             store.records().setStatus(1, RecordStatus::Analysing);
         }
+        // With the store gone a file can no longer be put in place on record.
+        QVERIFY(!lateRecorder(f + QStringLiteral("done.pdf")));
+        QVERIFY(lateRecorder({}));
         {
             ListStore store;
             QVERIFY(store.open(file));
