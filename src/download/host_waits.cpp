@@ -4,6 +4,8 @@
 
 #include <QUrl>
 
+#include <algorithm>
+
 QString HostWaits::HostOf(const QUrl& url) {
     const int defaultPort = url.scheme().compare(u"https", Qt::CaseInsensitive) == 0 ? 443 : 80;
     return url.host().toLower() + u':' + QString::number(url.port(defaultPort));
@@ -48,6 +50,11 @@ void HostWaits::holdUntil(const QString& host, const QDateTime& until) {
 bool HostWaits::waiting(const QString& host, const QDateTime& now) const {
     const auto it = hosts_.constFind(host);
     return it != hosts_.constEnd() && it->until.isValid() && it->until > now;
+}
+
+bool HostWaits::anyWaiting(const QDateTime& now) const {
+    return std::any_of(hosts_.cbegin(), hosts_.cend(),
+                       [&now](const Host& h) { return h.until.isValid() && h.until > now; });
 }
 
 QString RetryLaterText(const QDateTime& at) {

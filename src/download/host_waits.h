@@ -27,6 +27,8 @@ public:
     void holdUntil(const QString& host, const QDateTime& until);
     // Whether host is still waiting at now.
     bool waiting(const QString& host, const QDateTime& now) const;
+    // Whether any host is still waiting at now.
+    bool anyWaiting(const QDateTime& now) const;
 
 private:
     struct Host {

@@ -64,8 +64,16 @@ DownloadScheduler::DownloadScheduler(TaskListModel& tasks, SharedOptions& option
     for (int row = 1; row <= tasks_.count(); ++row) {
         const DownloadTask& t = tasks_.task(row);
         if (t.state == TaskState::Waiting && t.notBefore.isValid() && t.notBefore > now)
-            hostWaits_.holdUntil(HostWaits::HostOf(QUrl(t.url)), t.notBefore);
+            hostWaits_.holdUntil(hostOf(t), t.notBefore);
     }
+}
+
+QString DownloadScheduler::hostOf(const DownloadTask& t) {
+    // Parsing an address is the costly part of a tick over a long list: once per task.
+    auto it = taskHosts_.find(t.id);
+    if (it == taskHosts_.end() || it->first != t.url)
+        it = taskHosts_.insert(t.id, {t.url, HostWaits::HostOf(DownloadUrl(t.url))});
+    return it->second;
 }
 
 DownloadScheduler::~DownloadScheduler() {
@@ -140,17 +148,20 @@ bool DownloadScheduler::确定是需要下载(int row) {
 
 int DownloadScheduler::pickRow(bool oneAtATime, QString& target) {
     const QDateTime now = QDateTime::currentDateTime();
+    bool anyHostWaits = hostWaits_.anyWaiting(now);
+    if (taskHosts_.size() > 2 * qsizetype(tasks_.count()) + 64)
+        taskHosts_.clear(); // mostly rows removed since
     for (int row = 1; row <= tasks_.count(); ++row) {
         const DownloadTask& t = tasks_.task(row);
         if (t.state != TaskState::Waiting || running_.contains(t.id))
             continue;
         // A host that asked for a pause is passed over; other hosts' tasks go ahead.
-        const QString host = HostWaits::HostOf(QUrl(t.url));
         if (t.notBefore.isValid() && t.notBefore > now) {
-            hostWaits_.holdUntil(host, t.notBefore);
+            hostWaits_.holdUntil(hostOf(t), t.notBefore);
+            anyHostWaits = true;
             continue;
         }
-        if (hostWaits_.waiting(host, now))
+        if (anyHostWaits && hostWaits_.waiting(hostOf(t), now))
             continue;
         if (!IsDownloadAddress(DownloadUrl(t.url))) {
             // A local file or a script address is nothing to download.

@@ -13,6 +13,7 @@
 
 class DeferredPrompter;
 class DownloadSession;
+struct DownloadTask;
 class NameReservations;
 class Prompter;
 class TaskListModel;
@@ -120,6 +121,9 @@ private:
     // A 429 or 503: the task waits for its host and is tried again.
     void waitForHost(int row, const Running& run, const TransferOutcome& outcome);
     void markExisting(int row, const QString& path);
+    // The host a task's waits are kept under: that of its own address, whatever
+    // a redirect made of it, so a wait is recorded and honoured under one name.
+    QString hostOf(const DownloadTask& t);
     void refreshProgress();
     int activeTransfers() const;
     // Type check, base reference, messages, sounds and the login hook after a task ended.
@@ -138,6 +142,7 @@ private:
     QTimer progress_;
     QHash<qint64, Running> running_; // by task id
     HostWaits hostWaits_;
+    QHash<qint64, QPair<QString, QString>> taskHosts_; // by task id: its address, its host
     QDateTime lastFinish_;
     bool inTick_ = false;
 };

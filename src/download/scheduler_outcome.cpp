@@ -110,9 +110,8 @@ void DownloadScheduler::onFinished(const std::shared_ptr<TransferTicket>& ticket
 }
 
 void DownloadScheduler::waitForHost(int row, const Running& run, const TransferOutcome& o) {
-    // The host that answered, which a redirect may have made another than the task's.
-    const QUrl answered = o.finalUrl.isValid() ? o.finalUrl : run.ticket->job.url;
-    const QDateTime until = hostWaits_.busy(HostWaits::HostOf(answered), o.retryAfterSeconds,
+    // Kept under the task's own host, as the tasks are held by it.
+    const QDateTime until = hostWaits_.busy(hostOf(tasks_.task(row)), o.retryAfterSeconds,
                                             QDateTime::currentDateTime());
     tasks_.editTask(row, [&](DownloadTask& t) {
         t.state = TaskState::Waiting;
@@ -164,8 +163,7 @@ void DownloadScheduler::applyOutcome(int row, const Running& run, const Transfer
 
     switch (o.result) {
     case TransferResult::Saved: {
-        hostWaits_.answered(
-            HostWaits::HostOf(o.finalUrl.isValid() ? o.finalUrl : run.ticket->job.url));
+        hostWaits_.answered(hostOf(tasks_.task(row)));
         const QString saved = o.savedPath;
         // Whatever another row once wrote there (replaced, or deleted by the user
         // since) is gone: that row's commands must not delete this file.

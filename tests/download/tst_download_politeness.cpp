@@ -200,6 +200,52 @@ private slots:
         QVERIFY(run.scheduler->running() || run.finished());
     }
 
+    // A wait is kept under the host of the task's own address: a redirect to a busy
+    // host holds that address's other tasks, not the tasks that name the busy host.
+    void aRedirectedBusyAnswerHoldsTheTasksOwnHost() {
+        for (int method : {1, 2}) {
+            const QString tag = QStringLiteral("/redirected-%1").arg(method);
+            const QString busyTarget = tag + QStringLiteral("/busy.pdf");
+            route(other_, busyTarget, [](int n, FixtureServer::Response& r) {
+                if (n > 1)
+                    return;
+                r.status = 429;
+                r.contentType = "text/html";
+                r.body = "<html><head><title>slow down</title></head></html>";
+                r.headers.append({"Retry-After", QByteArray("2")});
+            });
+            const QString hop = tag + QStringLiteral("/hop.pdf");
+            busy_.route(hop, [this, busyTarget](const FixtureServer::Request&) {
+                FixtureServer::Response r;
+                r.status = 302;
+                r.headers.append({"Location", other_.url(busyTarget).toUtf8()});
+                return r;
+            });
+            const QString sibling = tag + QStringLiteral("/sibling.pdf");
+            const QString direct = tag + QStringLiteral("/direct.pdf");
+            route(busy_, sibling, [](int, FixtureServer::Response&) {});
+            route(other_, direct, [](int, FixtureServer::Response&) {});
+            Run run;
+            run.add(busy_.url(hop), QStringLiteral("hop"));
+            run.add(busy_.url(sibling), QStringLiteral("sibling"));
+            run.add(other_.url(direct), QStringLiteral("direct"));
+            run.begin(method, 1);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                run.tasks.task(1).percent.startsWith(QStringLiteral("稍后重试 ")), 10000);
+            const qint64 refused = arrivals_.value(busyTarget).at(0);
+            QTRY_VERIFY_WITH_TIMEOUT(run.finished(), 20000);
+            for (int row = 1; row <= 3; ++row)
+                QCOMPARE(read(run.tasks.task(row).savedPath), pdf_);
+            // The task naming the busy host directly went ahead at once; the
+            // redirecting address's other task waited out the pause.
+            const qint64 directAt = arrivals_.value(direct).at(0) - refused;
+            const qint64 siblingAt = arrivals_.value(sibling).at(0) - refused;
+            QVERIFY2(directAt < 1500, qPrintable(QString::number(directAt)));
+            QVERIFY2(siblingAt >= 1900, qPrintable(QString::number(siblingAt)));
+            QCOMPARE(run.tasks.CountProblemTasks(), 0);
+        }
+    }
+
     // A burst of 503s without Retry-After: every task waits the first backoff, none
     // counts towards the stop-after-five rule, and the run carries on to the end.
     void aBurstOfBusyAnswersBacksOffOnce() {
