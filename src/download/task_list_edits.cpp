@@ -301,6 +301,7 @@ bool TaskListModel::requeue(DownloadTask& t, bool xmlIsWebPage) {
     t.state = TaskState::Waiting;
     t.result = TaskResult::None;
     t.error.clear();
+    t.notBefore = {}; // asked for again now: no earlier wait of its own holds it back
     // A placeholder type: the server's content type or the content check sets the real one.
     if (IsWebPageType(t.type, xmlIsWebPage))
         t.type = QStringLiteral("xxx");
