@@ -142,5 +142,16 @@ int RunDownloadCommand(const QStringList& arguments) {
         anyFailed = anyFailed || t.state == TaskState::Failed;
         PrintTo(stdout, DownloadLine(t) + u'\n');
     }
+    // A queue that did not reach its file would be run again from an older state.
+    if (store.keeping()) {
+        const bool flushed = store.flush(TimeLimits::StoreFlushWait);
+        const QString why = store.problem();
+        if (!store.close() || !flushed) {
+            const QString reason = !store.problem().isEmpty() ? store.problem() : why;
+            PrintTo(stderr, QStringLiteral("quillmarsh-cli: 无法保存队列文件：") +
+                                (reason.isEmpty() ? QStringLiteral("写入超时") : reason) + u'\n');
+            return 2;
+        }
+    }
     return anyFailed ? 1 : 0;
 }

@@ -24,21 +24,27 @@ QString ListStore::DefaultPath() {
         .filePath(QStringLiteral("lists.sqlite"));
 }
 
-void ListStore::close() {
+bool ListStore::close() {
     // The journals hand over what they hold back before the writer's last commit.
     taskJournal_.reset();
     recordJournal_.reset();
+    bool written = true;
     if (writer_) {
-        writer_->close();
+        written = writer_->close();
+        lastProblem_ = written ? QString() : writer_->problem();
+        if (!written && lastProblem_.isEmpty())
+            lastProblem_ = QStringLiteral("列表文件没有写完");
         writer_.reset();
     }
     lock_.reset();
+    return written;
 }
 
 bool ListStore::open(const QString& path) {
     close();
     path_ = path;
     notice_.clear();
+    lastProblem_.clear();
     inUse_ = false;
     const QString shown = QDir::toNativeSeparators(path);
     const QFileInfo file(path);
@@ -121,5 +127,5 @@ bool ListStore::flush(std::chrono::milliseconds timeout) {
 }
 
 QString ListStore::problem() const {
-    return writer_ ? writer_->problem() : QString();
+    return writer_ ? writer_->problem() : lastProblem_;
 }

@@ -42,7 +42,8 @@ public:
     RecordListModel& records() { return records_; }
 
     // Writes what is pending and closes the store; the lists stay, in memory only.
-    void close();
+    // False when some of it could not be written (problem() said why).
+    bool close();
 
     // Waits until every change so far is on disk; false when that did not happen
     // in time (problem() then says why).
@@ -62,6 +63,7 @@ private:
     RecordListModel records_;
     QString path_;
     QString notice_;
+    QString lastProblem_; // why the last close() could not write everything
     bool inUse_ = false;
     std::unique_ptr<QLockFile> lock_;
     std::shared_ptr<StoreWriter> writer_;

@@ -514,6 +514,21 @@ private slots:
         QCOMPARE(again.tasks().count(), 400);
         QCOMPARE(again.tasks().task(7).state, TaskState::Failed);
         QCOMPARE(again.tasks().task(8).state, TaskState::Done);
+
+        // Closed while nothing can be written: the close says so, and why.
+        const QString other = freshStore();
+        ListStore last;
+        QVERIFY(last.open(other));
+        QVERIFY(last.close()); // nothing pending: all is on the disk
+        QVERIFY(last.open(other));
+        full.rlim_cur = rlim_t(
+            std::max(QFileInfo(other).size(), QFileInfo(other + QStringLiteral("-wal")).size()));
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &full), 0);
+        auto lift = qScopeGuard([&] { ::setrlimit(RLIMIT_FSIZE, &unlimited); });
+        fill(last.tasks(), 400, dir_.path());
+        QVERIFY(!last.close());
+        QVERIFY(!last.problem().isEmpty());
+        QCOMPARE(last.tasks().count(), 400); // still in memory
     }
 };
 
