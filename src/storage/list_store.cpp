@@ -105,6 +105,8 @@ bool ListStore::open(const QString& path) {
                       .arg(opened.reason, aside);
 
     writer_ = std::move(writer);
+    connect(writer_.get(), &StoreWriter::refused, this, &ListStore::changeRefused,
+            Qt::QueuedConnection);
     connect(writer_.get(), &StoreWriter::problemChanged, this, &ListStore::problemChanged,
             Qt::QueuedConnection);
     tasks_.loadTasks(std::move(loadedTasks.tasks));

@@ -57,6 +57,8 @@ public:
 signals:
     // Writes began to fail (the reason) or go through again (empty text).
     void problemChanged(const QString& text);
+    // A change was refused by the store for good and is not kept (the reason).
+    void changeRefused(const QString& text);
 
 private:
     TaskListModel tasks_;

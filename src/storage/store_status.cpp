@@ -1,6 +1,7 @@
 #include "storage/store_status.h"
 
 #include "storage/list_store.h"
+#include "tools/time_limits.h"
 
 #include <QLabel>
 #include <QStatusBar>
@@ -21,4 +22,8 @@ void ShowListStoreProblems(QStatusBar* bar, ListStore* store) {
     };
     show(store->problem());
     QObject::connect(store, &ListStore::problemChanged, label, show);
+    QObject::connect(store, &ListStore::changeRefused, bar, [bar](const QString& why) {
+        bar->showMessage(QStringLiteral("有一项更改无法存入列表文件，已略过（%1）").arg(why),
+                         int(TimeLimits::StatusNoticeShown.count()));
+    });
 }

@@ -127,6 +127,7 @@ bool StoreWriter::commit(std::vector<Entry>& burst, QString& error) {
             break;
         qWarning("quillmarsh: a change to the lists was refused and left out: %s",
                  qPrintable(failure.text()));
+        emit refused(failure.text());
         e.job = nullptr; // not tried again
         QSqlError undo;
         if (!Exec(db_, QStringLiteral("ROLLBACK TO job"), undo) ||

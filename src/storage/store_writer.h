@@ -52,6 +52,8 @@ signals:
     // A write failed (the reason), or writes go through again (empty text). Emitted
     // on the writer's thread: connect with the receiver's context.
     void problemChanged(const QString& text);
+    // A write was refused for good and left out (the reason); on the writer's thread.
+    void refused(const QString& text);
 
 private:
     struct Entry {

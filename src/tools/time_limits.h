@@ -71,6 +71,8 @@ inline constexpr milliseconds ProgressStoreInterval{1000};
 // (both take milliseconds), so never scaled.
 inline constexpr milliseconds StoreFlushWait{5000};
 inline constexpr milliseconds CommitRecordWait{2000};
+// How long the status bar tells of a change the list store refused for good.
+inline constexpr milliseconds StatusNoticeShown{15000};
 
 // The site login: a login page (or the page its form leads to) loads within
 // this time; the login then pauses this long before the next one may start.

@@ -496,7 +496,9 @@ private slots:
         QTRY_VERIFY(problems.last().first().toString().isEmpty());
         QVERIFY(store.problem().isEmpty());
 
-        // A write the store refuses for good is left out; it holds up nothing behind it.
+        // A write the store refuses for good is left out, and said; it holds up nothing
+        // behind it.
+        QSignalSpy refused(&store, &ListStore::changeRefused);
         store.writer()->post([](QSqlDatabase& db, QSqlError& error) {
             QSqlQuery query(db);
             if (query.exec(QStringLiteral("INSERT INTO records(seq, link, title, type, status, "
@@ -508,6 +510,8 @@ private slots:
         store.tasks().setState(8, TaskState::Done);
         QVERIFY(store.flush(std::chrono::seconds(20)));
         QVERIFY(store.problem().isEmpty());
+        QTRY_COMPARE(refused.size(), 1);
+        QVERIFY(!refused.first().first().toString().isEmpty());
         store.close();
         ListStore again;
         QVERIFY(again.open(file));
