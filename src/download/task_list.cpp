@@ -126,9 +126,10 @@ bool TaskListModel::appendTask(const QString& url, const QString& name, const QS
     return true;
 }
 
-void TaskListModel::loadTasks(QList<DownloadTask> tasks) {
+void TaskListModel::loadTasks(QList<DownloadTask> tasks, qint64 usedId) {
     beginResetModel();
     tasks_ = std::move(tasks);
+    lastId_ = std::max(lastId_, usedId);
     rebuildIndex();
     endResetModel();
     emit countChanged(count());

@@ -113,8 +113,9 @@ public:
     void setStateIcons(const QList<QIcon>& icons) { stateIcons_ = icons; }
 
     // Replaces the whole list with tasks kept from before (their ids stay), telling
-    // no observer: they come from where the observer keeps them.
-    void loadTasks(QList<DownloadTask> tasks);
+    // no observer: they come from where the observer keeps them. New tasks get ids
+    // above usedId as well (ids of rows kept but not loaded).
+    void loadTasks(QList<DownloadTask> tasks, qint64 usedId = 0);
     // Told of every change from now on; nullptr: nobody.
     void setObserver(TaskListObserver* observer) { observer_ = observer; }
     TaskListObserver* observer() const { return observer_; }

@@ -109,18 +109,19 @@ bool LoadTaskRows(QSqlDatabase& db, LoadedTasks& loaded, QSqlError& error) {
         const qint64 position = query.value(1).toLongLong();
         t.url = query.value(2).toString();
         const int state = query.value(3).toInt();
+        loaded.nextPosition = std::max(loaded.nextPosition, position + 1);
+        loaded.usedId = std::max(loaded.usedId, t.id);
         if (t.id <= 0 || state < 1 || state > 4 ||
             !UnpackTaskFields(query.value(4).toByteArray(), t)) {
-            error = QSqlError(QStringLiteral("第%1个任务无法读取").arg(read.size() + 1), QString(),
-                              QSqlError::UnknownError);
-            return false;
+            // One bad row costs that row, not the list; it stays in the file as it is.
+            ++loaded.skipped;
+            continue;
         }
         t.state = TaskState(state);
         if (state == DownloadingState) {
             Repair(t, query.value(5).toString());
             loaded.repaired.append(t);
         }
-        loaded.nextPosition = std::max(loaded.nextPosition, position + 1);
         order.emplace_back(position, t.id, read.size());
         read.append(std::move(t));
     }

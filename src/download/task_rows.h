@@ -16,9 +16,12 @@ struct LoadedTasks {
     // done when its file was already in place.
     QList<DownloadTask> repaired;
     qint64 nextPosition = 0;
+    int skipped = 0;   // rows that could not be read
+    qint64 usedId = 0; // the highest id of any row, read or not
 };
 
-// Reads every task; false (error set) when a row cannot be read.
+// Reads every task but those that cannot be read (counted in skipped); false (error
+// set) when the table cannot be read.
 bool LoadTaskRows(QSqlDatabase& db, LoadedTasks& loaded, QSqlError& error);
 
 // The writes, each for a whole group of tasks at once.

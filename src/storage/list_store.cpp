@@ -103,13 +103,17 @@ bool ListStore::open(const QString& path) {
     if (!aside.isEmpty())
         notice_ = QStringLiteral("列表文件无法使用（%1），已改名保存为：%2。本次从空列表开始。")
                       .arg(opened.reason, aside);
+    else if (loadedTasks.skipped > 0)
+        notice_ = QStringLiteral("列表文件中有%1个任务无法读取，已略过：%2")
+                      .arg(loadedTasks.skipped)
+                      .arg(shown);
 
     writer_ = std::move(writer);
     connect(writer_.get(), &StoreWriter::refused, this, &ListStore::changeRefused,
             Qt::QueuedConnection);
     connect(writer_.get(), &StoreWriter::problemChanged, this, &ListStore::problemChanged,
             Qt::QueuedConnection);
-    tasks_.loadTasks(std::move(loadedTasks.tasks));
+    tasks_.loadTasks(std::move(loadedTasks.tasks), loadedTasks.usedId);
     records_.loadRecords(std::move(loadedRecords.records));
     taskJournal_ = std::make_unique<TaskJournal>(tasks_, writer_, loadedTasks.nextPosition);
     recordJournal_ = std::make_unique<RecordJournal>(records_, writer_, loadedRecords.nextSeq);

@@ -415,6 +415,37 @@ private slots:
         QVERIFY(nothingAside());
     }
 
+    // A row that cannot be read costs that row only: the rest loads and that is said.
+    void anUnreadableRowIsSkipped() {
+        const QString file = freshStore();
+        {
+            ListStore store;
+            QVERIFY(store.open(file));
+            fill(store.tasks(), 5, dir_.path());
+            QVERIFY(store.flush(std::chrono::seconds(10)));
+            onStore(store, QStringLiteral("UPDATE tasks SET fields = x'0102' WHERE id = %1")
+                               .arg(store.tasks().task(2).id));
+            onStore(store, QStringLiteral("UPDATE tasks SET state = 9 WHERE id = %1")
+                               .arg(store.tasks().task(5).id));
+        }
+        ListStore store;
+        QVERIFY(store.open(file));
+        QVERIFY2(store.notice().contains(QStringLiteral("2个任务无法读取")),
+                 qPrintable(store.notice()));
+        QCOMPARE(store.tasks().count(), 3);
+        QCOMPARE(store.tasks().task(1).url, QStringLiteral("http://h0/p/0.pdf"));
+        QCOMPARE(store.tasks().task(2).url, QStringLiteral("http://h2/p/2.pdf"));
+        QCOMPARE(store.tasks().task(3).url, QStringLiteral("http://h0/p/3.pdf"));
+        QVERIFY(QDir(dir_.path())
+                    .entryList({QFileInfo(file).completeBaseName() + QStringLiteral(".*-*.sqlite")})
+                    .isEmpty());
+        // New rows take neither the place nor the id of an unreadable one.
+        QVERIFY(store.tasks().appendTask(QStringLiteral("http://new/1.pdf"), QStringLiteral("n"),
+                                         QStringLiteral("pdf"), dir_.path()));
+        QVERIFY(store.flush(std::chrono::seconds(10)));
+        QCOMPARE(onStore(store, QStringLiteral("SELECT COUNT(*) FROM tasks")).toInt(), 6);
+    }
+
     // A store written by the first version of this format is read and upgraded.
     void anOlderStoreIsUpgraded() {
         const QString file = freshStore();
