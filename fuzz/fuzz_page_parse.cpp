@@ -47,9 +47,20 @@ bool PdfAddressComesFromThePage(const PageDocument& doc, const QString& pdf) {
     const auto cleaned = [](const QString& text) {
         return text.trimmed().replace(QStringLiteral("&amp;"), QStringLiteral("&"));
     };
+    // Only a web address, as written on the page or resolved against it.
+    const QUrl url(pdf);
+    const QString scheme = url.scheme().toLower();
+    if (url.host().isEmpty() || (scheme != u"http" && scheme != u"https"))
+        return false;
     QSet<QString> candidates;
-    for (int a : doc.getElementsByTagName(QStringLiteral("A")))
-        candidates.insert(cleaned(doc.at(a).href));
+    for (int a : doc.getElementsByTagName(QStringLiteral("A"))) {
+        for (const QString& href :
+             {cleaned(doc.at(a).href),
+              QString(doc.at(a).href).replace(QStringLiteral("&amp;"), QStringLiteral("&"))}) {
+            candidates.insert(href);
+            candidates.insert(QUrl(doc.URL()).resolved(QUrl(href)).toString());
+        }
+    }
     for (int m : doc.getElementsByTagName(QStringLiteral("meta"))) {
         if (RemoveAnySpaces(doc.at(m).name).toLower() != u"citation_pdf_url")
             continue;

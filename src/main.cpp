@@ -5,11 +5,15 @@
 #include "app/start_options.h"
 #include "settings/settings_store.h"
 #include "settings/shared_options.h"
+#include "storage/list_store.h"
 #include "tools/quiet_startup.h"
+#include "tools/time_limits.h"
+#include "tools/window_helpers.h"
 #include "version.h"
 
 #include <QApplication>
 #include <QIcon>
+#include <QMessageBox>
 #include <QWebEngineProfile>
 
 #include <unistd.h>
@@ -45,15 +49,22 @@ int main(int argc, char* argv[]) {
 
     SettingsStore store;
     SharedOptions options;
+    // The lists as they were when the program last ran (read on the store's thread
+    // while the rest starts up is quick: 100,000 tasks take well under a second).
+    ListStore lists;
+    lists.open(ListStore::DefaultPath());
     QWebEngineProfile* profile = CreateBrowserProfile();
     AppContext context{store,     options,
                        profile,   commandLine.homeUrl(SiteConfig::DatabaseHomeUrl),
-                       QString(), commandLine.updateUrl(QStringLiteral(QUILLMARSH_UPDATE_URL))};
+                       QString(), commandLine.updateUrl(QStringLiteral(QUILLMARSH_UPDATE_URL)),
+                       &lists};
 
     int status = 0;
     {
         fCover cover(context);
         cover.show();
+        if (!lists.notice().isEmpty())
+            QMessageBox::warning(&cover, WindowCaption(QStringLiteral("列表")), lists.notice());
         status = app.exec();
         // Every page must be gone before the profile they use.
         const QWidgetList windows = QApplication::topLevelWidgets();
@@ -64,5 +75,8 @@ int main(int argc, char* argv[]) {
     }
     delete profile;
     store.sync();
+    if (!lists.flush(TimeLimits::StoreFlushWait))
+        QMessageBox::critical(nullptr, WindowCaption(QStringLiteral("列表")),
+                              QStringLiteral("列表最近的修改未能保存到磁盘：") + lists.problem());
     return status;
 }

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+class ListStore;
 class QWebEngineProfile;
 class SettingsStore;
 struct SharedOptions;
@@ -14,4 +15,7 @@ struct AppContext {
     QString homeUrl;     // the database home page for this run
     QString OSName;      // computed by the start window
     QString updateUrl{}; // the version file's address; empty: no update check
+    // The task list and the record list, kept across runs; null: each window keeps
+    // its own list for as long as it is open.
+    ListStore* lists = nullptr;
 };

@@ -7,11 +7,14 @@
 #include "search/address_names.h"
 #include "settings/settings_keys.h"
 #include "settings/shared_options.h"
+#include "storage/list_store.h"
 #include "tools/prompter.h"
+#include "tools/time_limits.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QTimer>
 
 namespace {
@@ -68,7 +71,8 @@ QString DownloadLine(const DownloadTask& t) {
            t.filePath();
 }
 
-// quillmarsh-cli download [--method 1|2] [--threads N] [--dir D] [--policy P] [--max-mb X] URL...
+// quillmarsh-cli download [--queue FILE] [--method 1|2] [--threads N] [--dir D] [--policy P]
+//                         [--max-mb X] URL...
 int RunDownloadCommand(const QStringList& arguments) {
     QCommandLineParser parser;
     const QCommandLineOption method(QStringLiteral("method"), QStringLiteral("1 or 2"),
@@ -83,12 +87,16 @@ int RunDownloadCommand(const QStringList& arguments) {
     const QCommandLineOption maxMb(QStringLiteral("max-mb"),
                                    QStringLiteral("largest file, MB (0: no limit)"),
                                    QStringLiteral("X"), QStringLiteral("10"));
-    parser.addOptions({method, threads, dir, policy, maxMb});
+    const QCommandLineOption queue(QStringLiteral("queue"),
+                                   QStringLiteral("keep the queue in this file"),
+                                   QStringLiteral("FILE"));
+    parser.addOptions({method, threads, dir, policy, maxMb, queue});
     if (!parser.parse(QStringList{QStringLiteral("download")} + arguments) ||
-        parser.positionalArguments().isEmpty()) {
-        PrintTo(stderr, QStringLiteral(
-                            "Usage: quillmarsh-cli download [--method 1|2] [--threads N] [--dir D] "
-                            "[--policy 跳过|覆盖|重命名] [--max-mb X] URL...\n"));
+        (parser.positionalArguments().isEmpty() && !parser.isSet(queue))) {
+        PrintTo(stderr,
+                QStringLiteral("Usage: quillmarsh-cli download [--queue FILE] [--method 1|2] "
+                               "[--threads N] [--dir D] [--policy 跳过|覆盖|重命名] "
+                               "[--max-mb X] URL...\n"));
         return 2;
     }
     bool ok = false;
@@ -105,14 +113,27 @@ int RunDownloadCommand(const QStringList& arguments) {
         return 2;
     }
 
-    TaskListModel tasks;
+    // With a queue file the queue outlives the run: a run started again on it (with
+    // or without addresses) carries on, resuming part files; failed tasks are tried again.
+    ListStore store;
+    TaskListModel& tasks = store.tasks();
+    if (parser.isSet(queue)) {
+        const bool opened = store.open(QFileInfo(parser.value(queue)).absoluteFilePath());
+        if (!store.notice().isEmpty())
+            PrintTo(stderr, QStringLiteral("quillmarsh-cli: ") + store.notice() + u'\n');
+        if (!opened)
+            return 2;
+        tasks.RequeueFailedTasks();
+    }
     const QString folder = WithTrailingSlash(QDir(parser.value(dir)).absolutePath());
     for (const QString& url : parser.positionalArguments()) {
         QString name = SanitizeFileName(FileNameFromAddress(url, true));
         if (name.isEmpty())
             name = FallbackFileName;
-        tasks.appendTask(url, name, QStringLiteral("pdf"), folder);
+        tasks.appendTask(url, name, QStringLiteral("pdf"), folder); // once per address
     }
+    if (!store.flush(TimeLimits::StoreFlushWait))
+        PrintTo(stderr, QStringLiteral("quillmarsh-cli: ") + store.problem() + u'\n');
     RunDownloadQueue(tasks, {methodValue, threadValue, policyValue, maxValue});
 
     bool anyFailed = false;
@@ -120,6 +141,17 @@ int RunDownloadCommand(const QStringList& arguments) {
         const DownloadTask& t = tasks.task(row);
         anyFailed = anyFailed || t.state == TaskState::Failed;
         PrintTo(stdout, DownloadLine(t) + u'\n');
+    }
+    // A queue that did not reach its file would be run again from an older state.
+    if (store.keeping()) {
+        const bool flushed = store.flush(TimeLimits::StoreFlushWait);
+        const QString why = store.problem();
+        if (!store.close() || !flushed) {
+            const QString reason = !store.problem().isEmpty() ? store.problem() : why;
+            PrintTo(stderr, QStringLiteral("quillmarsh-cli: 无法保存队列文件：") +
+                                (reason.isEmpty() ? QStringLiteral("写入超时") : reason) + u'\n');
+            return 2;
+        }
     }
     return anyFailed ? 1 : 0;
 }

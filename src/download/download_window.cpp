@@ -19,6 +19,8 @@
 #include "settings/options_dialog.h"
 #include "settings/settings_store.h"
 #include "settings/shared_options.h"
+#include "storage/list_store.h"
+#include "storage/store_status.h"
 #include "tools/about_box.h"
 #include "tools/cache_viewer_window.h"
 #include "tools/file_helpers.h"
@@ -63,6 +65,8 @@ fFileDownload* fFileDownload::Show(AppContext& context) {
 
 fFileDownload::fFileDownload(AppContext& context, Prompter* prompter)
     : prompter_(prompter, this)
+    , ownTasks_(context.lists ? nullptr : std::make_unique<TaskListModel>())
+    , tasks(context.lists ? context.lists->tasks() : *ownTasks_)
     , session(new DownloadSession(context.profile, this))
     , scheduler(new DownloadScheduler(tasks, context.options, *session, *prompter_, this))
     , activity(scheduler->activity)
@@ -108,6 +112,7 @@ void fFileDownload::buildStatusBar() {
     Panel[1]->installEventFilter(this);
     Panel[1]->setCursor(Qt::PointingHandCursor);
     setStatusBar(StatusBar1);
+    ShowListStoreProblems(StatusBar1, context_.lists);
 }
 
 void fFileDownload::connectPanel() {
@@ -182,7 +187,6 @@ void fFileDownload::load() {
     PicWebBK->Combo3->setCurrentIndex(0);
     FitDropDownWidth(Picture3->Combo4);
     scheduler->markFinishedNow();
-    tasks.clear();
     SharedOptions& o = context_.options;
     o.loadForDownloadWindow(context_.store);
     ShowMethod(o.DownloadMethod);
@@ -199,6 +203,7 @@ void fFileDownload::load() {
     scheduler->settings.policy = Picture3->SelectedPolicy();
     scheduler->startSupervisor();
     ShowTaskCounts();
+    showCount();
 }
 
 void fFileDownload::ShowMethod(int method) {

@@ -30,6 +30,8 @@ class fFileDownload : public QMainWindow {
 
     // First, so the engine below can be handed the prompter.
     WindowPrompter prompter_;
+    // The window's own list when the program keeps none for it.
+    std::unique_ptr<TaskListModel> ownTasks_;
 
 public:
     fFileDownload(AppContext& context, Prompter* prompter);
@@ -41,7 +43,8 @@ public:
     // The open download window, created first when there is none; shown.
     static fFileDownload* Show(AppContext& context);
 
-    TaskListModel tasks;
+    // The program's task list (kept across runs), or the window's own.
+    TaskListModel& tasks;
     DownloadSession* session;
     DownloadScheduler* scheduler;
     // What the engine is doing (the scheduler keeps it).

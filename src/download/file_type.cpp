@@ -177,3 +177,15 @@ QString 打开文件判断文件类型(const QString& path) {
         tail = file.read(FileTypeTailBytes);
     return FileTypeFromBytes(head, tail, size);
 }
+
+bool IsPdfWithoutEnd(const QString& path) {
+    if (打开文件判断文件类型(path) != u"pdf")
+        return false;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const qint64 size = file.size();
+    if (!file.seek(std::max<qint64>(0, size - PdfEndBytes)))
+        return false;
+    return !file.read(PdfEndBytes).contains("%%EOF");
+}

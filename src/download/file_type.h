@@ -17,3 +17,10 @@ QString 打开文件判断文件类型(const QString& path);
 // FileTypeTailBytes), size the whole file's length. Bytes missing from a head
 // shorter than the size say read as 0, as they do for a file that shrank.
 QString FileTypeFromBytes(const QByteArray& head, const QByteArray& tail, qint64 size);
+
+// The end of a PDF within which its "%%EOF" marker must stand.
+inline constexpr qint64 PdfEndBytes = 1024;
+
+// A file whose content is a PDF but whose last PdfEndBytes bytes hold no "%%EOF":
+// its end is missing.
+bool IsPdfWithoutEnd(const QString& path);

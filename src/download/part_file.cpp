@@ -148,9 +148,10 @@ bool RemoveTaskPartFiles(const QString& partPath, const QString& address) {
     return !AnythingExists(partPath);
 }
 
-bool IsResumablePart(const QString& partPath, const QString& url) {
+bool IsResumablePart(const QString& partPath, const QString& url, bool withoutValidator) {
     const auto meta = ReadPartMeta(partPath);
-    return meta && meta->url == url && !meta->ifRange().isEmpty() && QFileInfo(partPath).size() > 0;
+    return meta && meta->url == url && (withoutValidator || !meta->ifRange().isEmpty()) &&
+           QFileInfo(partPath).size() > 0;
 }
 
 PartFile::PartFile(const QString& path)

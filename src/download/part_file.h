@@ -38,8 +38,9 @@ void RemovePartFiles(const QString& partPath);
 // Removes a task's kept part and its record, but only when they were kept for
 // address and no running download holds the part; true when nothing of it is left.
 bool RemoveTaskPartFiles(const QString& partPath, const QString& address);
-// A part file that a later attempt for url can continue.
-bool IsResumablePart(const QString& partPath, const QString& url);
+// A part file that a later attempt for url can continue: one with a validator,
+// or with withoutValidator any recorded one.
+bool IsResumablePart(const QString& partPath, const QString& url, bool withoutValidator = false);
 
 // The open part file of a running transfer, locked against a second download
 // writing the same one, and kept locked until it is closed (after it was put in

@@ -97,6 +97,9 @@ bool RangeContinues(const ResponseHead& head, qint64 from, const PartMeta& meta)
         return false;
     if (head.contentLength >= 0 && head.contentLength != head.rangeEnd - head.rangeStart + 1)
         return false;
+    // Asked without If-Range: the size named before and now is all there is to go by.
+    if (meta.ifRange().isEmpty())
+        return meta.total >= 0 && NoValidatorDiffers(head, meta);
     return SameVersion(head, meta);
 }
 

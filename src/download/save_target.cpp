@@ -111,12 +111,22 @@ void SyncFolderOf(const QString& path) {
 } // namespace
 
 CommitResult CommitPartFile(const QString& partPath, const QString& target,
-                            const SaveNaming& naming, NameReservations& reservations,
-                            qint64 owner) {
+                            const SaveNaming& naming, NameReservations& reservations, qint64 owner,
+                            const std::function<bool(const QString&)>& beforeCommit) {
     CommitResult commit;
     commit.path = target;
     commit.name = naming.name;
     const QByteArray from = QFile::encodeName(partPath);
+    const auto tell = [&beforeCommit](const QString& path) {
+        return !beforeCommit || beforeCommit(path);
+    };
+    // Put in place unrecorded, a crash right after would leave the task to be
+    // downloaded again beside its own file: the part waits for a later attempt.
+    const auto unrecorded = [&commit]() {
+        commit.result = TransferResult::WriteFailed;
+        commit.errorText = QStringLiteral("无法在列表文件中记下正在放置的文件");
+        return commit;
+    };
     if (naming.policy == DuplicateNamePolicies::Overwrite) {
         if (IsReadOnlyFile(target)) {
             commit.result = TransferResult::CannotReplace;
@@ -124,9 +134,12 @@ CommitResult CommitPartFile(const QString& partPath, const QString& target,
             return commit;
         }
         const bool replacing = AnythingExists(target);
+        if (!tell(target))
+            return unrecorded();
         if (::rename(from.constData(), QFile::encodeName(target).constData()) != 0) {
             commit.result = TransferResult::CannotReplace;
             commit.errorText = QString::fromLocal8Bit(std::strerror(errno));
+            tell({});
         } else if (replacing) {
             SyncFolderOf(target); // the old file's name now leads to the new one for good
         }
@@ -134,8 +147,13 @@ CommitResult CommitPartFile(const QString& partPath, const QString& target,
     }
     SaveNaming current = naming;
     for (int tries = 0; tries < 1000; ++tries) {
+        if (!tell(commit.path))
+            return unrecorded();
         if (RenameWithoutReplacing(from, QFile::encodeName(commit.path)) == 0)
             return commit;
+        const int failure = errno;
+        tell({});
+        errno = failure;
         if (errno != EEXIST) {
             commit.result = TransferResult::CannotReplace;
             commit.errorText = QString::fromLocal8Bit(std::strerror(errno));

@@ -50,10 +50,12 @@ bool IsReadOnlyFile(const QString& path);
 // and the policy is applied again (rename picks the next number, skip gives up).
 // A replaced file's folder is synced; the part itself the caller syncs first.
 struct CommitResult {
-    TransferResult result = TransferResult::Saved; // Saved, Exists or CannotReplace
+    TransferResult result = TransferResult::Saved; // Saved, Exists, CannotReplace, WriteFailed
     QString path;                                  // the file now in place
     QString name;
     QString errorText;
 };
+// beforeCommit, when given, hears of each name just before it is tried (see TransferJob).
 CommitResult CommitPartFile(const QString& partPath, const QString& target,
-                            const SaveNaming& naming, NameReservations& reservations, qint64 owner);
+                            const SaveNaming& naming, NameReservations& reservations, qint64 owner,
+                            const std::function<bool(const QString&)>& beforeCommit = {});

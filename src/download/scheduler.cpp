@@ -59,6 +59,21 @@ DownloadScheduler::DownloadScheduler(TaskListModel& tasks, SharedOptions& option
     connect(&supervisor_, &QTimer::timeout, this, &DownloadScheduler::supervise);
     connect(&progress_, &QTimer::timeout, this, &DownloadScheduler::refreshProgress);
     connect(pool_, &TransferPool::finished, this, &DownloadScheduler::onFinished);
+    // Hosts that asked for a pause in an earlier run still get it.
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int row = 1; row <= tasks_.count(); ++row) {
+        const DownloadTask& t = tasks_.task(row);
+        if (t.state == TaskState::Waiting && t.notBefore.isValid() && t.notBefore > now)
+            hostWaits_.holdUntil(hostOf(t), t.notBefore);
+    }
+}
+
+QString DownloadScheduler::hostOf(const DownloadTask& t) {
+    // Parsing an address is the costly part of a tick over a long list: once per task.
+    auto it = taskHosts_.find(t.id);
+    if (it == taskHosts_.end() || it->first != t.url)
+        it = taskHosts_.insert(t.id, {t.url, HostWaits::HostOf(DownloadUrl(t.url))});
+    return it->second;
 }
 
 DownloadScheduler::~DownloadScheduler() {
@@ -133,10 +148,20 @@ bool DownloadScheduler::确定是需要下载(int row) {
 
 int DownloadScheduler::pickRow(bool oneAtATime, QString& target) {
     const QDateTime now = QDateTime::currentDateTime();
+    bool anyHostWaits = hostWaits_.anyWaiting(now);
+    if (taskHosts_.size() > 2 * qsizetype(tasks_.count()) + 64)
+        taskHosts_.clear(); // mostly rows removed since
     for (int row = 1; row <= tasks_.count(); ++row) {
         const DownloadTask& t = tasks_.task(row);
-        if (t.state != TaskState::Waiting || running_.contains(t.id) ||
-            (t.notBefore.isValid() && t.notBefore > now))
+        if (t.state != TaskState::Waiting || running_.contains(t.id))
+            continue;
+        // A host that asked for a pause is passed over; other hosts' tasks go ahead.
+        if (t.notBefore.isValid() && t.notBefore > now) {
+            hostWaits_.holdUntil(hostOf(t), t.notBefore);
+            anyHostWaits = true;
+            continue;
+        }
+        if (anyHostWaits && hostWaits_.waiting(hostOf(t), now))
             continue;
         if (!IsDownloadAddress(DownloadUrl(t.url))) {
             // A local file or a script address is nothing to download.
@@ -258,6 +283,8 @@ void DownloadScheduler::startTransfer(int row, bool oneAtATime, const QString& t
     const bool alone = oneAtATime || settings.threads <= 1;
     job.networkBuffer = alone ? SingleTransferReadBuffer : TransferReadBuffer;
     job.reservations = reservations_;
+    if (TaskListObserver* observer = tasks_.observer())
+        job.beforeCommit = observer->fileCommitRecorder(t.id);
     if (oneAtATime) {
         job.referer = (t.referer.isEmpty() ? SiteRoot(t.url) : t.referer).toUtf8();
         job.proxy = ProgramProxy(options_);

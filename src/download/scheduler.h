@@ -1,6 +1,7 @@
 #pragma once
 
 #include "download/download_activity.h"
+#include "download/host_waits.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -12,6 +13,7 @@
 
 class DeferredPrompter;
 class DownloadSession;
+struct DownloadTask;
 class NameReservations;
 class Prompter;
 class TaskListModel;
@@ -116,7 +118,12 @@ private:
     void startTransfer(int row, bool oneAtATime, const QString& target);
     void onFinished(const std::shared_ptr<TransferTicket>& ticket);
     void applyOutcome(int row, const Running& run, const TransferOutcome& outcome);
+    // A 429 or 503: the task waits for its host and is tried again.
+    void waitForHost(int row, const Running& run, const TransferOutcome& outcome);
     void markExisting(int row, const QString& path);
+    // The host a task's waits are kept under: that of its own address, whatever
+    // a redirect made of it, so a wait is recorded and honoured under one name.
+    QString hostOf(const DownloadTask& t);
     void refreshProgress();
     int activeTransfers() const;
     // Type check, base reference, messages, sounds and the login hook after a task ended.
@@ -134,6 +141,8 @@ private:
     QTimer supervisor_;
     QTimer progress_;
     QHash<qint64, Running> running_; // by task id
+    HostWaits hostWaits_;
+    QHash<qint64, QPair<QString, QString>> taskHosts_; // by task id: its address, its host
     QDateTime lastFinish_;
     bool inTick_ = false;
 };

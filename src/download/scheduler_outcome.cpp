@@ -109,7 +109,28 @@ void DownloadScheduler::onFinished(const std::shared_ptr<TransferTicket>& ticket
     updateActivity();
 }
 
+void DownloadScheduler::waitForHost(int row, const Running& run, const TransferOutcome& o) {
+    // Kept under the task's own host, as the tasks are held by it.
+    const QDateTime until = hostWaits_.busy(hostOf(tasks_.task(row)), o.retryAfterSeconds,
+                                            QDateTime::currentDateTime());
+    tasks_.editTask(row, [&](DownloadTask& t) {
+        t.state = TaskState::Waiting;
+        t.result = TaskResult::None;
+        t.error = o.errorText;
+        t.notBefore = until;
+        t.size.clear();
+        t.received.clear();
+        t.percent = RetryLaterText(until);
+    });
+    if (run.oneAtATime && hooks.panel3)
+        hooks.panel3(TransferStateText(11, o.httpStatus, o.errorText));
+}
+
 void DownloadScheduler::applyOutcome(int row, const Running& run, const TransferOutcome& o) {
+    if (o.result == TransferResult::HttpError && HostWaits::IsBusyAnswer(o.httpStatus)) {
+        waitForHost(row, run, o);
+        return;
+    }
     const auto show3 = [&](const QString& text) {
         if (run.oneAtATime && hooks.panel3)
             hooks.panel3(text);
@@ -142,6 +163,7 @@ void DownloadScheduler::applyOutcome(int row, const Running& run, const Transfer
 
     switch (o.result) {
     case TransferResult::Saved: {
+        hostWaits_.answered(hostOf(tasks_.task(row)));
         const QString saved = o.savedPath;
         // Whatever another row once wrote there (replaced, or deleted by the user
         // since) is gone: that row's commands must not delete this file.
@@ -207,6 +229,13 @@ void DownloadScheduler::applyOutcome(int row, const Running& run, const Transfer
     }
     case TransferResult::Cancelled:
         fail(QStringLiteral("下载取消"), TaskResult::Cancelled);
+        return;
+    case TransferResult::TruncatedPdf:
+        tasks_.editTask(row, [&](DownloadTask& t) {
+            t.size = o.total >= 0 ? QString::number(o.total) : QString();
+            t.received = QString::number(o.bytes);
+        });
+        fail(QStringLiteral("PDF不完整"), TaskResult::Failed);
         return;
     default:
         fail({}, TaskResult::Failed);

@@ -1,6 +1,7 @@
 #include "download/task_list.h"
 
 #include "download/part_file.h"
+#include "download/task_list_changes.h"
 #include "tools/file_helpers.h"
 #include "tools/list_rows.h"
 #include "tools/paths.h"
@@ -119,18 +120,35 @@ bool TaskListModel::appendTask(const QString& url, const QString& name, const QS
     tasks_.append(std::move(task));
     index_.insert(url, row);
     endInsertRows();
+    if (observer_)
+        observer_->tasksAdded({tasks_.last()});
     emit countChanged(count());
     return true;
+}
+
+void TaskListModel::loadTasks(QList<DownloadTask> tasks, qint64 usedId) {
+    beginResetModel();
+    tasks_ = std::move(tasks);
+    lastId_ = std::max(lastId_, usedId);
+    rebuildIndex();
+    endResetModel();
+    emit countChanged(count());
 }
 
 void TaskListModel::emitRowChanged(int row0) {
     emit dataChanged(index(row0, 0), index(row0, ColumnCount - 1));
 }
 
+void TaskListModel::notifyChanged(int row0) {
+    if (observer_)
+        observer_->tasksChanged({tasks_.at(row0)});
+}
+
 void TaskListModel::setState(int row, TaskState state) {
     if (row < 1 || row > count())
         return;
     tasks_[row - 1].state = state;
+    notifyChanged(row - 1);
     emitRowChanged(row - 1);
 }
 
@@ -163,6 +181,7 @@ void TaskListModel::setCell(int row, Column column, const QString& text) {
     default:
         return;
     }
+    notifyChanged(row - 1);
     const QModelIndex cell = index(row - 1, column);
     emit dataChanged(cell, cell);
 }
@@ -174,6 +193,7 @@ void TaskListModel::clearProgress(int row) {
     t.size.clear();
     t.received.clear();
     t.percent.clear();
+    notifyChanged(row - 1);
     emitRowChanged(row - 1);
 }
 
@@ -187,6 +207,8 @@ void TaskListModel::setProgress(int row, const QString& size, const QString& rec
     t.size = size;
     t.received = received;
     t.percent = percent;
+    if (observer_)
+        observer_->progressChanged(t);
     emit dataChanged(index(row - 1, SizeColumn), index(row - 1, PercentColumn));
 }
 
@@ -199,6 +221,7 @@ void TaskListModel::editTask(int row, const std::function<void(DownloadTask&)>& 
     edit(t);
     t.url = url; // the keys stay
     t.id = id;
+    notifyChanged(row - 1);
     emitRowChanged(row - 1);
 }
 
@@ -246,57 +269,4 @@ QVariant TaskListModel::headerData(int section, Qt::Orientation orientation, int
                                                    u"百分比", u"保存路径", u"B"};
     return section >= 0 && section < ColumnCount ? QString::fromUtf16(headers[section])
                                                  : QVariant();
-}
-
-int TaskListModel::统计未下载项数目() const {
-    int n = 0;
-    for (const DownloadTask& t : tasks_) {
-        if (t.size.isEmpty() && t.received.isEmpty() && t.percent.isEmpty())
-            ++n;
-    }
-    return n;
-}
-
-bool TaskListModel::检测是否下载列表完毕() const {
-    for (const DownloadTask& t : tasks_) {
-        if (t.state == TaskState::Waiting || t.state == TaskState::Downloading)
-            return false;
-    }
-    return true;
-}
-
-int TaskListModel::CountProblemTasks() const {
-    int n = 0;
-    for (const DownloadTask& t : tasks_) {
-        if (t.state == TaskState::Failed || t.hasWebPageType())
-            ++n;
-    }
-    return n;
-}
-
-QString TaskListModel::TaskCountsText() const {
-    return CountsText(count(), Summarize());
-}
-
-TaskListModel::Summary TaskListModel::Summarize() const {
-    Summary s;
-    for (const DownloadTask& t : tasks_) {
-        const int state = int(t.state);
-        if (state >= 1 && state <= 4)
-            ++s.perState[state];
-        if (t.size.isEmpty() && t.received.isEmpty() && t.percent.isEmpty())
-            ++s.notDownloaded;
-        if (t.state == TaskState::Failed || t.hasWebPageType())
-            ++s.problems;
-    }
-    return s;
-}
-
-QString TaskListModel::CountsText(int total, const Summary& s) {
-    return QStringLiteral("总数:%1 正在下载:%2 等待:%3 已完成:%4 失败:%5")
-        .arg(total)
-        .arg(s.perState[2])
-        .arg(s.perState[1])
-        .arg(s.perState[3])
-        .arg(s.perState[4]);
 }

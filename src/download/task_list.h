@@ -62,6 +62,26 @@ void DeleteOwnedFile(DownloadTask& task);
 // for the task's address and not held by a running download.
 void ForgetPartFile(DownloadTask& task);
 
+// Told of every change to a task list as it happens, before any view repaints:
+// what keeps the list on disk. Tasks are named by their ids.
+class TaskListObserver {
+public:
+    virtual ~TaskListObserver() = default;
+    // Appended at the end, in this order.
+    virtual void tasksAdded(const QList<DownloadTask>& tasks) = 0;
+    virtual void tasksChanged(const QList<DownloadTask>& tasks) = 0;
+    // Only the progress cells changed (often: the observer may hold them back).
+    virtual void progressChanged(const DownloadTask& task) = 0;
+    virtual void tasksRemoved(const QList<qint64>& ids) = 0;
+    virtual void allTasksRemoved() = 0;
+    // The list's new order, every id.
+    virtual void orderChanged(const QList<qint64>& ids) = 0;
+    // Something a transfer thread calls just before it puts the task's file in place
+    // (and with empty text when that failed); returns once that is on record. Empty:
+    // nothing to record.
+    virtual std::function<bool(const QString& path)> fileCommitRecorder(qint64 id) = 0;
+};
+
 // The task list behind ListView3. Rows are addressed from 1; the URL is a
 // unique key found through a hash index. Bulk changes announce only the rows they
 // change, so views keep their selection and current row.
@@ -91,6 +111,14 @@ public:
 
     // Pictures of the states Waiting, Downloading, Done and Failed, shown before the name.
     void setStateIcons(const QList<QIcon>& icons) { stateIcons_ = icons; }
+
+    // Replaces the whole list with tasks kept from before (their ids stay), telling
+    // no observer: they come from where the observer keeps them. New tasks get ids
+    // above usedId as well (ids of rows kept but not loaded).
+    void loadTasks(QList<DownloadTask> tasks, qint64 usedId = 0);
+    // Told of every change from now on; nullptr: nobody.
+    void setObserver(TaskListObserver* observer) { observer_ = observer; }
+    TaskListObserver* observer() const { return observer_; }
 
     int count() const { return int(tasks_.size()); }
     const DownloadTask& task(int row) const { return tasks_.at(row - 1); }
@@ -171,11 +199,13 @@ private:
     static bool editKeepingKeys(DownloadTask& task, const std::function<void(DownloadTask&)>& edit);
     void rebuildIndex();
     void emitRowChanged(int row0);
+    void notifyChanged(int row0);
     // dataChanged for the given 0-based rows (ascending), a signal per run of neighbours.
     void announceRows(const QList<int>& rows0);
     // Moves rows into order (as reorder) between the layout signals; no checks.
     void applyOrder(const QList<int>& order);
 
+    TaskListObserver* observer_ = nullptr;
     QList<DownloadTask> tasks_;
     QHash<QString, int> index_;
     QHash<qint64, int> idIndex_;

@@ -1,5 +1,6 @@
 #include "download/task_list.h"
 
+#include "download/task_list_changes.h"
 #include "tools/list_rows.h"
 
 #include <algorithm>
@@ -42,6 +43,13 @@ bool TaskListModel::editKeepingKeys(DownloadTask& task,
 void TaskListModel::announceRows(const QList<int>& rows0) {
     if (rows0.isEmpty())
         return;
+    if (observer_) {
+        QList<DownloadTask> changed;
+        changed.reserve(rows0.size());
+        for (int row : rows0)
+            changed.append(tasks_.at(row));
+        observer_->tasksChanged(changed);
+    }
     QList<std::pair<int, int>> runs;
     for (int row : rows0) {
         if (!runs.isEmpty() && runs.last().second + 1 == row)
@@ -98,6 +106,8 @@ int TaskListModel::appendTasks(QList<DownloadTask> tasks) {
         tasks_.append(std::move(t));
     }
     endInsertRows();
+    if (observer_)
+        observer_->tasksAdded(tasks_.mid(first));
     emit countChanged(count());
     return int(fresh.size());
 }
@@ -106,11 +116,20 @@ void TaskListModel::removeTaskRows(QList<int> rows) {
     rows = ValidRows(std::move(rows), count());
     if (rows.isEmpty())
         return;
+    QList<qint64> ids;
+    ids.reserve(rows.size());
+    for (int row : std::as_const(rows))
+        ids.append(tasks_.at(row - 1).id);
+    const auto tell = [this, &ids] {
+        if (observer_)
+            observer_->tasksRemoved(ids);
+    };
     if (rows.last() - rows.first() + 1 == rows.size()) {
         beginRemoveRows({}, rows.first() - 1, rows.last() - 1);
         tasks_.remove(rows.first() - 1, rows.size());
         rebuildIndex();
         endRemoveRows();
+        tell();
         emit countChanged(count());
         return;
     }
@@ -151,6 +170,7 @@ void TaskListModel::removeTaskRows(QList<int> rows) {
     tasks_.resize(kept);
     rebuildIndex();
     endRemoveRows();
+    tell();
     emit countChanged(count());
 }
 
@@ -162,6 +182,8 @@ void TaskListModel::clear() {
     index_.clear();
     idIndex_.clear();
     endRemoveRows();
+    if (observer_)
+        observer_->allTasksRemoved();
     emit countChanged(0);
 }
 
@@ -243,6 +265,8 @@ void TaskListModel::reorder(const QList<int>& order) {
     applyOrder(order);
     rebuildIndex();
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    if (observer_)
+        observer_->orderChanged(TaskIds(tasks_));
 }
 
 void TaskListModel::applyOrder(const QList<int>& order) {
@@ -277,6 +301,7 @@ bool TaskListModel::requeue(DownloadTask& t, bool xmlIsWebPage) {
     t.state = TaskState::Waiting;
     t.result = TaskResult::None;
     t.error.clear();
+    t.notBefore = {}; // asked for again now: no earlier wait of its own holds it back
     // A placeholder type: the server's content type or the content check sets the real one.
     if (IsWebPageType(t.type, xmlIsWebPage))
         t.type = QStringLiteral("xxx");
@@ -289,8 +314,10 @@ bool TaskListModel::requeue(DownloadTask& t, bool xmlIsWebPage) {
 void TaskListModel::RequeueTask(int row) {
     if (row < 1 || row > count())
         return;
-    if (requeue(tasks_[row - 1], false))
+    if (requeue(tasks_[row - 1], false)) {
+        notifyChanged(row - 1);
         emitRowChanged(row - 1);
+    }
 }
 
 void TaskListModel::RequeueTasks(const QList<int>& rows) {

@@ -1,6 +1,7 @@
 #include "download/transfer_core.h"
 
 #include "download/body_decoder.h"
+#include "download/file_type.h"
 #include "download/part_file.h"
 #include "download/response_head.h"
 #include "download/save_names.h"
@@ -128,10 +129,14 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
         co_return out;
     }
     const std::optional<PartMeta> kept = ReadPartMeta(job.partPath);
-    bool mayResume = kept && kept->url == address && !kept->ifRange().isEmpty() &&
-                     part.size() > 0 && (kept->total < 0 || part.size() <= kept->total);
+    // Without a validator only a part whose whole size was announced goes on, and
+    // only when the server names that size again.
+    bool mayResume = kept && kept->url == address && part.size() > 0 &&
+                     (kept->ifRange().isEmpty() ? kept->total >= 0 && part.size() <= kept->total
+                                                : kept->total < 0 || part.size() <= kept->total);
     QByteArray buffer(TransferReadBuffer, Qt::Uninitialized);
-    bool discard = false; // the part holds bytes that must not be continued
+    bool discard = false;    // the part holds bytes that must not be continued
+    bool unrecorded = false; // whole, but could not be put in place on record
 
     for (int attempt = 0;; ++attempt) {
         const qint64 resumeFrom = mayResume ? part.size() : 0;
@@ -155,7 +160,8 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
         request.setRawHeader("Accept-Encoding", "gzip, deflate");
         if (resumeFrom > 0) {
             request.setRawHeader("Range", "bytes=" + QByteArray::number(resumeFrom) + '-');
-            request.setRawHeader("If-Range", kept->ifRange());
+            if (!kept->ifRange().isEmpty())
+                request.setRawHeader("If-Range", kept->ifRange());
         }
         ReplyPtr reply(nam.get(request));
         reply->setReadBufferSize(job.networkBuffer);
@@ -280,7 +286,7 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
                 break;
             }
             PartMeta meta{address, head.etag, head.lastModified, total, head.contentType};
-            if (!head.encoded && !meta.ifRange().isEmpty())
+            if (!head.encoded)
                 WritePartMeta(job.partPath, meta);
         }
 
@@ -381,6 +387,11 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
         } else if (out.bytes == 0) {
             out.result = TransferResult::Empty;
             out.errorText = QStringLiteral("无法下载：服务器没有发送内容");
+        } else if (IsPdfWithoutEnd(job.partPath)) {
+            // A server that closed the connection early without having announced a
+            // length looks finished to HTTP; a PDF still tells by its end marker.
+            out.result = TransferResult::TruncatedPdf;
+            out.errorText = QStringLiteral("PDF不完整：文件末尾没有%%EOF标记");
         } else {
             SaveNaming naming = job.naming;
             naming.name = out.name;
@@ -393,13 +404,24 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
                 out.errorText = QStringLiteral("无法写入文件：") + part.errorText();
                 break;
             }
-            const CommitResult commit =
-                CommitPartFile(job.partPath, target, naming, *job.reservations, job.owner);
+            const CommitResult commit = CommitPartFile(
+                job.partPath, target, naming, *job.reservations, job.owner, job.beforeCommit);
             out.result = commit.result;
+            unrecorded = commit.result == TransferResult::WriteFailed;
+            if (unrecorded) {
+                out.errorText = QStringLiteral("无法写入文件：") + commit.errorText;
+                break;
+            }
             out.savedPath = commit.path;
             out.name = commit.name;
             if (commit.result == TransferResult::CannotReplace)
                 out.errorText = QStringLiteral("无法替换：") + commit.errorText;
+        }
+        // A PDF that ended before its announced length is named as such.
+        if (out.result == TransferResult::Incomplete && total >= 0 && out.bytes != total &&
+            打开文件判断文件类型(job.partPath) == u"pdf") {
+            out.result = TransferResult::TruncatedPdf;
+            out.errorText = QStringLiteral("PDF不完整：") + out.errorText;
         }
         break;
     }
@@ -411,7 +433,10 @@ QCoro::Task<TransferOutcome> RunTransfer(QNetworkAccessManager& nam, TransferTic
                discard) {
         RemovePartFiles(job.partPath); // finished, or not to be trusted: nothing of it stays
     } else {
-        out.partKept = IsResumablePart(job.partPath, address);
+        // A cut PDF or a whole body is worth keeping even without a validator: the
+        // next attempt checks the size the server names before appending.
+        out.partKept = IsResumablePart(job.partPath, address,
+                                       out.result == TransferResult::TruncatedPdf || unrecorded);
         if (!out.partKept)
             RemovePartFiles(job.partPath);
     }

@@ -5,6 +5,7 @@
 #include <QUrl>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -32,6 +33,7 @@ enum class TransferResult {
     Cancelled,     // stopped
     WriteFailed,   // the part file could not be created or written
     Empty,         // a response without a single body byte
+    TruncatedPdf,  // a PDF without its end, or shorter than announced; the part stays
 };
 
 // A file of bytes is too big for a limit of maxMB megabytes, compared in megabytes
@@ -64,6 +66,11 @@ struct TransferJob {
     double maxFileSizeMB = 0;           // largest file, in MB; 0: no limit
     qint64 networkBuffer = TransferReadBuffer;
     std::shared_ptr<NameReservations> reservations;
+    // Told (on the transfer's thread) the file about to be put in place, just before
+    // that happens, and empty text when it then did not; returns once that is on
+    // record, so a crash in between is told apart later, or false when it could not
+    // be recorded: then nothing is put in place. Empty: nobody to tell.
+    std::function<bool(const QString& path)> beforeCommit;
 };
 
 // What came of a transfer.

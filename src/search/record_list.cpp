@@ -13,14 +13,26 @@ bool RecordListModel::加入LV1(const QString& title, const QString& link, const
     records_.append({title, link, type, QString(), folder});
     index_.insert(link, row);
     endInsertRows();
+    if (observer_)
+        observer_->recordsAdded({records_.last()});
     emit countChanged(count());
     return true;
+}
+
+void RecordListModel::loadRecords(QList<SearchRecord> records) {
+    beginResetModel();
+    records_ = std::move(records);
+    rebuildIndex();
+    endResetModel();
+    emit countChanged(count());
 }
 
 void RecordListModel::setStatus(int row, const QString& status) {
     if (row < 1 || row > count())
         return;
     records_[row - 1].status = status;
+    if (observer_)
+        observer_->recordChanged(records_.at(row - 1));
     const QModelIndex cell = index(row - 1, StatusColumn);
     emit dataChanged(cell, cell, {Qt::DisplayRole});
 }
@@ -29,10 +41,16 @@ void RecordListModel::removeRecordRows(QList<int> rows) {
     rows = ValidRows(std::move(rows), count());
     if (rows.isEmpty())
         return;
+    QStringList links;
+    links.reserve(rows.size());
+    for (int row : std::as_const(rows))
+        links.append(records_.at(row - 1).link);
     beginResetModel();
     RemoveRows(records_, rows);
     rebuildIndex();
     endResetModel();
+    if (observer_)
+        observer_->recordsRemoved(links);
     emit countChanged(count());
 }
 
@@ -41,6 +59,8 @@ void RecordListModel::clear() {
     records_.clear();
     index_.clear();
     endResetModel();
+    if (observer_)
+        observer_->allRecordsRemoved();
     emit countChanged(0);
 }
 

@@ -20,6 +20,18 @@ struct SearchRecord {
     QString folder;
 };
 
+// Told of every change to a record list as it happens: what keeps it on disk.
+// Records are named by their links.
+class RecordListObserver {
+public:
+    virtual ~RecordListObserver() = default;
+    // Appended at the end, in this order.
+    virtual void recordsAdded(const QList<SearchRecord>& records) = 0;
+    virtual void recordChanged(const SearchRecord& record) = 0;
+    virtual void recordsRemoved(const QStringList& links) = 0;
+    virtual void allRecordsRemoved() = 0;
+};
+
 // The record list behind ListView1. Rows are addressed from 1 by the commands;
 // the full-text link is a unique key, looked up through a hash index.
 class RecordListModel : public QAbstractTableModel {
@@ -29,6 +41,11 @@ public:
     enum Column { TitleColumn, TypeColumn, StatusColumn, FolderColumn, ColumnCount };
 
     using QAbstractTableModel::QAbstractTableModel;
+
+    // Replaces the whole list with records kept from before, telling no observer.
+    void loadRecords(QList<SearchRecord> records);
+    // Told of every change from now on; nullptr: nobody.
+    void setObserver(RecordListObserver* observer) { observer_ = observer; }
 
     int count() const { return int(records_.size()); }
     // 1-based
@@ -55,6 +72,7 @@ signals:
 private:
     void rebuildIndex();
 
+    RecordListObserver* observer_ = nullptr;
     QList<SearchRecord> records_;
     QHash<QString, int> index_; // link -> 0-based row
 };

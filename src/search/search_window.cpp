@@ -13,6 +13,7 @@
 #include "settings/folder_chooser.h"
 #include "settings/options_dialog.h"
 #include "settings/shared_options.h"
+#include "storage/list_store.h"
 #include "tools/about_box.h"
 #include "tools/cache_viewer_window.h"
 #include "tools/file_helpers.h"
@@ -36,7 +37,9 @@
 #include <qcoro/qcorotask.h>
 
 fWebSearch::fWebSearch(AppContext& context, QWidget* startWindow, Prompter* prompter)
-    : context_(context)
+    : ownRecords_(context.lists ? nullptr : std::make_unique<RecordListModel>())
+    , records(context.lists ? context.lists->records() : *ownRecords_)
+    , context_(context)
     , startWindow_(startWindow)
     , prompter_(prompter, this) {
     setObjectName(QStringLiteral("fWebSearch"));
@@ -205,6 +208,7 @@ void fWebSearch::load() {
     Web2->Navigate(QStringLiteral("about:blank"));
     OpenHomePage();
     flags.setStopAnalysis(true);
+    Label1->setText(QString::number(records.count()));
 }
 
 bool fWebSearch::查找Combo1(const QString& address) const {

@@ -45,8 +45,14 @@ public:
     // The open search window, created (with the start window to come back to) when there is none.
     static fWebSearch* Show(AppContext& context);
 
+private:
+    // The window's own list when the program keeps none for it.
+    std::unique_ptr<RecordListModel> ownRecords_;
+
+public:
     SearchFlags flags;
-    RecordListModel records;
+    // The program's record list (kept across runs), or the window's own.
+    RecordListModel& records;
 
     QWidget* PicPanWeb;
     BrowserView* WebBrowser1;

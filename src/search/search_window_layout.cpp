@@ -2,6 +2,7 @@
 
 #include "app/app_context.h"
 #include "app/browser_view.h"
+#include "storage/store_status.h"
 #include "tools/window_helpers.h"
 
 #include <QCheckBox>
@@ -171,6 +172,7 @@ void fWebSearch::buildControls() {
     StatusBar1->addWidget(StatusPanel1);
     StatusBar1->addWidget(StatusPanel2, 1);
     setStatusBar(StatusBar1);
+    ShowListStoreProblems(StatusBar1, context_.lists);
 
     Web2 = new BrowserPage(context_.profile, this);
     Web2->setObjectName(QStringLiteral("Web2"));

@@ -55,8 +55,24 @@ inline constexpr milliseconds ProgressRefresh{200};
 // How long closing waits for stopped transfers to put their files in order. A
 // safety net (they need milliseconds), so never scaled.
 inline constexpr milliseconds ShutdownWait{5000};
-// Longest wait a server's Retry-After can impose on a task before it is tried again.
-inline constexpr milliseconds RetryAfterCap{300000};
+// Longest wait a server's Retry-After can impose on its host before it is asked again.
+inline constexpr milliseconds RetryAfterCap{3600000};
+// A host that answers "busy" (429, 503) without saying for how long waits this long,
+// twice as long after each further such answer, at most HostBackoffMost.
+inline constexpr milliseconds HostBackoffFirst{30000};
+inline constexpr milliseconds HostBackoffMost{600000};
+
+// The list store: a write that failed (a full disk) is tried again after this long;
+// a running task's progress is written at most this often.
+inline constexpr milliseconds StoreRetry{5000};
+inline constexpr milliseconds ProgressStoreInterval{1000};
+// How long closing waits for the list store to write what is pending, and how long
+// a transfer waits for the note that its file is being put in place. Safety nets
+// (both take milliseconds), so never scaled.
+inline constexpr milliseconds StoreFlushWait{5000};
+inline constexpr milliseconds CommitRecordWait{2000};
+// How long the status bar tells of a change the list store refused for good.
+inline constexpr milliseconds StatusNoticeShown{15000};
 
 // The site login: a login page (or the page its form leads to) loads within
 // this time; the login then pauses this long before the next one may start.

@@ -42,7 +42,7 @@ private slots:
             if (cookies.contains("qmsession=abc123") && cookies.contains("qmscript=yes") &&
                 request.headers.value("user-agent") == agent) {
                 r.contentType = "application/pdf";
-                r.body = "%PDF-1.4 members only\n";
+                r.body = "%PDF-1.4 members only\n%%EOF\n";
             } else {
                 r.status = 403;
                 r.body = "<html><head><title>403</title></head><body>sign in first</body></html>";
@@ -73,7 +73,7 @@ private slots:
             QCOMPARE(tasks.task(1).state, TaskState::Done);
             QFile f(tasks.task(1).filePath());
             QVERIFY(f.open(QIODevice::ReadOnly));
-            QCOMPARE(f.readAll(), QByteArray("%PDF-1.4 members only\n"));
+            QCOMPARE(f.readAll(), QByteArray("%PDF-1.4 members only\n%%EOF\n"));
         }
     }
 };

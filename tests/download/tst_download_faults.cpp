@@ -84,6 +84,7 @@ private slots:
         pdf_ = "%PDF-1.4\n";
         for (int i = 0; pdf_.size() < 200000; ++i)
             pdf_ += QByteArray::number(i) + " 0 obj << /Type /Page >> endobj\n";
+        pdf_ += "%%EOF\n";
         QVERIFY(server_.start());
         route(QStringLiteral("/ok.pdf"), [](auto&) {});
         route(QStringLiteral("/gzip.pdf"), [](auto& r) { r.gzip = true; });
@@ -93,7 +94,7 @@ private slots:
                      "<html><head><title>t</title></head><body>a page</body></html>");
         for (int i = 0; i < 4; ++i)
             route(QStringLiteral("/slow%1.pdf").arg(i), [i](auto& r) {
-                r.body = r.body.left(40000 + 10000 * i); // each its own size
+                r.body = r.body.left(40000 + 10000 * i) + "%%EOF\n"; // each its own size
                 r.dripBytes = 5000;
                 r.dripDelayMs = 25;
             });
@@ -255,8 +256,9 @@ private slots:
         for (int row = 1; row <= 3; ++row) {
             const DownloadTask& t = run.tasks.task(row);
             const int i = t.name.mid(1).toInt();
-            QCOMPARE(t.size, QString::number(40000 + 10000 * i));
-            QCOMPARE(read(t.filePath()), pdf_.left(40000 + 10000 * i));
+            const QByteArray body = pdf_.left(40000 + 10000 * i) + "%%EOF\n";
+            QCOMPARE(t.size, QString::number(body.size()));
+            QCOMPARE(read(t.filePath()), body);
         }
     }
 
@@ -267,10 +269,10 @@ private slots:
         proxy.route(QStringLiteral("/via.pdf"), [](const FixtureServer::Request&) {
             FixtureServer::Response r;
             r.contentType = "application/pdf";
-            r.body = "%PDF-1.4 through the proxy";
+            r.body = "%PDF-1.4 through the proxy\n%%EOF\n";
             return r;
         });
-        route(QStringLiteral("/via.pdf"), [](auto& r) { r.body = "%PDF-1.4 direct"; });
+        route(QStringLiteral("/via.pdf"), [](auto& r) { r.body = "%PDF-1.4 direct\n%%EOF\n"; });
         const QByteArray saved = qgetenv("http_proxy");
         qputenv("http_proxy", QStringLiteral("http://127.0.0.1:%1").arg(proxy.port()).toLatin1());
         Run run;
@@ -280,7 +282,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(run.finished(), 20000);
         qputenv("http_proxy", saved);
         QCOMPARE(read(run.folder() + QStringLiteral("via.pdf")),
-                 QByteArray("%PDF-1.4 through the proxy"));
+                 QByteArray("%PDF-1.4 through the proxy\n%%EOF\n"));
         QVERIFY(proxy.requests.value(0).target.startsWith("http://127.0.0.1:"));
     }
 

@@ -75,6 +75,7 @@ private slots:
         pdf_ = "%PDF-1.4\n";
         for (int i = 0; pdf_.size() < 150000; ++i)
             pdf_ += QByteArray::number(i) + " 0 obj << /Type /Page >> endobj\n";
+        pdf_ += "%%EOF\n";
         QVERIFY(server_.start());
         // Served slowly, each address its own bytes, resumable.
         server_.route(QStringLiteral("/k.pdf"), [this](const FixtureServer::Request& request) {
@@ -137,7 +138,7 @@ private slots:
         server_.route(QStringLiteral("/small.pdf"), [](const FixtureServer::Request&) {
             FixtureServer::Response r;
             r.contentType = "application/pdf";
-            r.body = "%PDF-1.4 tiny";
+            r.body = "%PDF-1.4 tiny\n%%EOF\n";
             return r;
         });
         for (int method : {1, 2}) {
@@ -149,7 +150,7 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(run.finished(), 20000);
             QCOMPARE(run.tasks.task(1).state, TaskState::Done);
             QCOMPARE(run.tasks.task(1).percent, QStringLiteral("100%"));
-            QCOMPARE(read(run.folder() + QStringLiteral("tiny.pdf")), QByteArray("%PDF-1.4 tiny"));
+            QCOMPARE(read(run.folder() + QStringLiteral("tiny.pdf")), QByteArray("%PDF-1.4 tiny\n%%EOF\n"));
             QCOMPARE(files(run.folder()), QStringList{QStringLiteral("tiny.pdf")});
         }
     }

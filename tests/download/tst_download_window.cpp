@@ -434,7 +434,7 @@ private slots:
         server.route(QStringLiteral("/slow.pdf"), [](const FixtureServer::Request&) {
             FixtureServer::Response r;
             r.contentType = "application/pdf";
-            r.body = QByteArray(200000, 'x').prepend("%PDF-1.4\n");
+            r.body = QByteArray(200000, 'x').prepend("%PDF-1.4\n").append("%%EOF\n");
             r.dripBytes = 2000;
             r.dripDelayMs = 50;
             return r;

@@ -89,11 +89,20 @@ private slots:
         };
         for (const auto& [head, from] : wrong)
             QCOMPARE(DecideOnHead(head, from, kept, 10).verdict, HeadDecision::RangeMismatch);
-        // A weak ETag cannot vouch for the bytes: no If-Range was sent, nothing appended.
-        QCOMPARE(DecideOnHead(parse(206, "10", "bytes 10-19/20", {}, "W/\"v1\""), 10,
+        // A weak ETag cannot vouch for the bytes: no If-Range was sent, so only the
+        // place and the total recorded before decide; a changed tag never appends.
+        d = DecideOnHead(parse(206, "10", "bytes 10-19/20", {}, "W/\"v1\""), 10,
+                         part(20, "W/\"v1\""), 10);
+        QCOMPARE(d.verdict, HeadDecision::Body);
+        QVERIFY(d.resuming);
+        QCOMPARE(DecideOnHead(parse(206, "10", "bytes 10-19/20", {}, "W/\"v2\""), 10,
                               part(20, "W/\"v1\""), 10)
                      .verdict,
                  HeadDecision::RangeMismatch);
+        QCOMPARE(
+            DecideOnHead(parse(206, "10", "bytes 10-19/20", {}, {}), 10, part(-1, QByteArray()), 10)
+                .verdict,
+            HeadDecision::RangeMismatch);
 
         // A whole answer to a range request starts over with its own length.
         d = DecideOnHead(parse(200, "20", {}), 10, kept, 10);

@@ -1,6 +1,7 @@
 #include "download/task_list.h"
 #include "test_main.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QItemSelectionModel>
@@ -120,8 +121,12 @@ private slots:
         QVERIFY(!QFile::exists(folder() + QStringLiteral("data.xml")));
         QCOMPARE(m.task(3).state, TaskState::Failed);
 
+        // A wait the server once named for the row does not hold back a retry asked for now.
+        m.editTask(
+            3, [](DownloadTask& t) { t.notBefore = QDateTime::currentDateTime().addSecs(600); });
         m.RequeueFailedTasks();
         QCOMPARE(m.task(3).state, TaskState::Waiting);
+        QVERIFY(!m.task(3).notBefore.isValid());
         QCOMPARE(m.task(3).type, QStringLiteral("pdf"));
         QVERIFY(!QFile::exists(folder() + QStringLiteral("paper.pdf")));
         // Nothing else was touched.
@@ -190,11 +195,12 @@ private slots:
 
         // Edits keep keys and ids, and announce the changed rows, in runs.
         const qint64 id4 = m.task(4).id;
-        QCOMPARE(m.editRows({4, 5, 7, 99}, [](DownloadTask& t) {
-            t.url = QStringLiteral("stolen");
-            t.id = 1;
-            t.percent = QStringLiteral("x");
-        }),
+        QCOMPARE(m.editRows({4, 5, 7, 99},
+                            [](DownloadTask& t) {
+                                t.url = QStringLiteral("stolen");
+                                t.id = 1;
+                                t.percent = QStringLiteral("x");
+                            }),
                  3);
         QCOMPARE(m.task(4).url, QStringLiteral("http://h/3"));
         QCOMPARE(m.task(4).id, id4);

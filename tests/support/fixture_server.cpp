@@ -34,6 +34,10 @@ QByteArray ReasonPhrase(int status) {
         return "Not Found";
     case 500:
         return "Internal Server Error";
+    case 429:
+        return "Too Many Requests";
+    case 503:
+        return "Service Unavailable";
     default:
         return "Status";
     }
@@ -388,12 +392,11 @@ void FixtureServer::write(QTcpSocket* socket, const Request& request, const Resp
         response.headers.append({"ETag", response.etag});
     if (!response.lastModified.isEmpty())
         response.headers.append({"Last-Modified", response.lastModified});
-    const bool validated = !response.etag.isEmpty() || !response.lastModified.isEmpty();
     const qint64 start = OpenRangeStart(request.headers.value("range"));
     const QByteArray ifRange = request.headers.value("if-range");
     const bool sameVersion =
         ifRange.isEmpty() || ifRange == response.etag || ifRange == response.lastModified;
-    if (response.status == 200 && response.ranges && validated && !response.gzip &&
+    if (response.status == 200 && response.ranges && !response.gzip &&
         !response.chunked && start >= 0 && sameVersion) {
         if (start >= length) {
             response.status = 416;

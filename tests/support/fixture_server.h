@@ -43,8 +43,8 @@ public:
         bool chunked = false;        // Transfer-Encoding: chunked
         bool gzip = false;           // Content-Encoding: gzip (body compressed here)
 
-        // Validators; with one set, "Range: bytes=N-" gets 206 with the rest (or 416
-        // past the end) unless If-Range names another version.
+        // Validators. "Range: bytes=N-" gets 206 with the rest (or 416 past the end)
+        // unless ranges is off or If-Range names another version.
         QByteArray etag;
         QByteArray lastModified;
         bool ranges = true;
