@@ -6,7 +6,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-base=${1:-$(git merge-base HEAD main 2>/dev/null || git rev-parse HEAD~1)}
+base=${1:-$(git merge-base HEAD main 2>/dev/null || true)}
+if [ -z "$base" ]; then
+  # A checkout without main (a bare CI clone) has nothing to compare with.
+  echo "tidy: no main branch to compare with; give BASE to check a range"
+  exit 0
+fi
 bash scripts/install-deps.sh
 cmake -S . -B build-tests -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
   >/dev/null
