@@ -16,23 +16,23 @@ bool ParseContentRange(const QByteArray& value, ResponseHead& head) {
     const QByteArray text = value.trimmed();
     if (!text.startsWith("bytes "))
         return false;
-    const QByteArray spec = text.mid(6).trimmed();
-    if (spec.startsWith("*/")) {
+    const QByteArray rangeSpec = text.mid(6).trimmed();
+    if (rangeSpec.startsWith("*/")) {
         bool ok = false;
-        head.rangeTotal = spec.mid(2).toLongLong(&ok);
+        head.rangeTotal = rangeSpec.mid(2).toLongLong(&ok);
         head.rangeStart = head.rangeEnd = -1;
         return ok && head.rangeTotal >= 0;
     }
-    const qsizetype dash = spec.indexOf('-');
-    const qsizetype slash = spec.indexOf('/');
+    const qsizetype dash = rangeSpec.indexOf('-');
+    const qsizetype slash = rangeSpec.indexOf('/');
     if (dash <= 0 || slash <= dash)
         return false;
     bool a = false;
     bool b = false;
     bool c = false;
-    head.rangeStart = spec.left(dash).toLongLong(&a);
-    head.rangeEnd = spec.mid(dash + 1, slash - dash - 1).toLongLong(&b);
-    head.rangeTotal = spec.mid(slash + 1).toLongLong(&c);
+    head.rangeStart = rangeSpec.left(dash).toLongLong(&a);
+    head.rangeEnd = rangeSpec.mid(dash + 1, slash - dash - 1).toLongLong(&b);
+    head.rangeTotal = rangeSpec.mid(slash + 1).toLongLong(&c);
     return a && b && c && head.rangeStart <= head.rangeEnd && head.rangeEnd < head.rangeTotal;
 }
 

@@ -396,8 +396,8 @@ void FixtureServer::write(QTcpSocket* socket, const Request& request, const Resp
     const QByteArray ifRange = request.headers.value("if-range");
     const bool sameVersion =
         ifRange.isEmpty() || ifRange == response.etag || ifRange == response.lastModified;
-    if (response.status == 200 && response.ranges && !response.gzip &&
-        !response.chunked && start >= 0 && sameVersion) {
+    if (response.status == 200 && response.ranges && !response.gzip && !response.chunked &&
+        start >= 0 && sameVersion) {
         if (start >= length) {
             response.status = 416;
             response.headers.append({"Content-Range", "bytes */" + QByteArray::number(length)});
@@ -458,29 +458,29 @@ FixtureServer::Response FixtureServer::staticFile(const Request& request) const 
     return response;
 }
 
-void FixtureServer::hostileRange(const QString& path, const HostileRange& spec) {
-    route(path, [spec](const Request& request) {
+void FixtureServer::hostileRange(const QString& path, const HostileRange& shape) {
+    route(path, [shape](const Request& request) {
         Response r;
         r.contentType = "application/pdf";
-        r.body = spec.body;
-        r.etag = spec.etag;
-        r.lastModified = spec.lastModified;
+        r.body = shape.body;
+        r.etag = shape.etag;
+        r.lastModified = shape.lastModified;
         r.ranges = false;
         const qint64 start = OpenRangeStart(request.headers.value("range"));
-        if (start < 0 || start >= spec.body.size())
+        if (start < 0 || start >= shape.body.size())
             return r;
         r.status = 206;
-        r.etag = spec.rangeEtag.value_or(spec.etag);
-        r.lastModified = spec.rangeLastModified.value_or(spec.lastModified);
+        r.etag = shape.rangeEtag.value_or(shape.etag);
+        r.lastModified = shape.rangeLastModified.value_or(shape.lastModified);
         r.headers.append({"Content-Range", "bytes " + QByteArray::number(start) + '-' +
-                                               QByteArray::number(spec.body.size() - 1) + '/' +
-                                               QByteArray::number(spec.body.size())});
-        r.body = spec.body.mid(start);
-        if (spec.extraBytes > 0)
-            r.body += QByteArray(spec.extraBytes, 'X');
+                                               QByteArray::number(shape.body.size() - 1) + '/' +
+                                               QByteArray::number(shape.body.size())});
+        r.body = shape.body.mid(start);
+        if (shape.extraBytes > 0)
+            r.body += QByteArray(shape.extraBytes, 'X');
         else
-            r.body.chop(-spec.extraBytes);
-        r.chunked = spec.chunked;
+            r.body.chop(-shape.extraBytes);
+        r.chunked = shape.chunked;
         r.sendLength = false;
         return r;
     });

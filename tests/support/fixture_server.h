@@ -98,7 +98,7 @@ public:
         std::optional<QByteArray> rangeEtag; // the 206's validators; unset: as above, empty: none
         std::optional<QByteArray> rangeLastModified;
     };
-    void hostileRange(const QString& path, const HostileRange& spec);
+    void hostileRange(const QString& path, const HostileRange& shape);
 
     // The answer the static files give for request.
     Response staticFile(const Request& request) const;
