@@ -67,7 +67,6 @@ bool PdfAddressComesFromThePage(const PageDocument& doc, const QString& pdf) {
         const QString content = cleaned(doc.at(m).content);
         candidates.insert(content);
         candidates.insert(QUrl(doc.URL()).resolved(QUrl(content)).toString());
-        break;
     }
     return candidates.contains(pdf);
 }
