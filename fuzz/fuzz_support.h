@@ -37,6 +37,14 @@ inline QString TakeText(FuzzedDataProvider& in, size_t maxLength) {
     return QString(reinterpret_cast<const QChar*>(bytes.constData()), bytes.size() / 2);
 }
 
+// One component of a path the program writes.
+inline void CheckPathComponent(const QString& c) {
+    FUZZ_CHECK(!c.isEmpty());
+    FUZZ_CHECK(c != u"." && c != u"..");
+    FUZZ_CHECK(!c.contains(u'/') && !c.contains(QChar(0)));
+    FUZZ_CHECK(c.toUtf8().size() <= 255);
+}
+
 // A folder of its own for this process, on a memory file system when there is one.
 // The path lives until the process is gone: the exit handler that removes the
 // folder runs after static objects are destroyed.

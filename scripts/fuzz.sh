@@ -10,7 +10,8 @@ cd "$(dirname "$0")/.."
 
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
-all=(fuzz_file_type fuzz_save_names fuzz_page_parse fuzz_version_replace fuzz_response_head)
+all=(fuzz_file_type fuzz_save_names fuzz_ensure_folder fuzz_page_parse fuzz_version_replace
+  fuzz_response_head)
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all[@]}")
 

@@ -42,10 +42,25 @@ public:
             return 1;
         if (cd_ == reinterpret_cast<iconv_t>(-1))
             return 4;
-        QByteArray in = character.toUtf8();
+        // One character is at most 4 bytes of UTF-8; no allocation per character.
+        char in[4];
+        size_t inLeft = 0;
+        const char32_t code = character.size() == 2
+                                  ? QChar::surrogateToUcs4(character.at(0), character.at(1))
+                                  : character.at(0).unicode();
+        if (code < 0x800) {
+            in[inLeft++] = char(0xC0 | (code >> 6));
+        } else if (code < 0x10000) {
+            in[inLeft++] = char(0xE0 | (code >> 12));
+            in[inLeft++] = char(0x80 | ((code >> 6) & 0x3F));
+        } else {
+            in[inLeft++] = char(0xF0 | (code >> 18));
+            in[inLeft++] = char(0x80 | ((code >> 12) & 0x3F));
+            in[inLeft++] = char(0x80 | ((code >> 6) & 0x3F));
+        }
+        in[inLeft++] = char(0x80 | (code & 0x3F));
         char out[16];
-        char* inPtr = in.data();
-        size_t inLeft = size_t(in.size());
+        char* inPtr = in;
         char* outPtr = out;
         size_t outLeft = sizeof out;
         iconv(cd_, nullptr, nullptr, nullptr, nullptr);
@@ -73,8 +88,12 @@ template <typename Measure> QString CutToBytes(const QString& text, int maxBytes
     return text.left(keep);
 }
 
+// Lone surrogates never get here: the cleaning drops them first.
 int Utf8Bytes(QStringView character) {
-    return int(character.toUtf8().size());
+    if (character.size() == 2)
+        return 4;
+    const char16_t c = character.at(0).unicode();
+    return c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
 }
 
 // Digits of a numbered suffix that are counted on; a longer number stays part of the name.
@@ -112,7 +131,8 @@ QString SanitizeFileName(const QString& text) {
     }
     name = StripDots(name);
 
-    Gb18030Counter gb;
+    // Opening a converter costs more than cleaning a name: one per thread, kept.
+    thread_local Gb18030Counter gb;
     name = CutToBytes(name, MaxNameGbkBytes, [&](QStringView c) { return gb.bytesOf(c); });
     name = TrimSpaces(name);
     name = CutToBytes(name, MaxNameUtf8Bytes, Utf8Bytes);
