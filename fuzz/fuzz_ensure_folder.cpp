@@ -1,12 +1,15 @@
-// EnsureFolder on a folder typed by the user, in a scratch folder: the folder it
-// returns always exists, never lies outside the chosen folder (by name or through
-// a link), and every component it made is a name the program may write.
+// EnsureFolder on a folder typed by the user, in a scratch folder that already
+// holds some folders: the folder it returns always exists, never lies outside the
+// chosen folder (by name or through a link), every component is a name the
+// program may write, and it makes no folder but the ones it returns.
 #include "download/save_names.h"
 #include "fuzz_support.h"
 #include "tools/file_helpers.h"
 #include "tools/prompter.h"
 
 #include <QFileInfo>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -27,6 +30,20 @@ bool Inside(const QString& path, const QString& folder) {
     return path == folder || path.startsWith(folder + u'/');
 }
 
+// path holds exactly count folders. The walk makes nothing but folders, and a
+// folder's link count says how many it holds without listing it (listing is
+// what makes a run slow); a file system that does not count them is listed.
+bool HasFolders(const QString& path, qsizetype count) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    if (st.st_nlink >= 2)
+        return st.st_nlink == nlink_t(2 + count);
+    return QDir(path)
+               .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)
+               .size() == count;
+}
+
 } // namespace
 
 // Qt warns of every name with a NUL in it, and typed text has plenty.
@@ -36,11 +53,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    // Made once; emptied again after every input that left something in it.
-    static const QString scratch = [] {
-        const QString path = ScratchFolder() + QStringLiteral("/chosen");
-        QDir().mkpath(path);
-        return path;
+    static const QString scratch = ScratchFolder() + QStringLiteral("/chosen");
+    // Folders the user already has, with names the cleaning would change: a walk
+    // through them takes them as they are. They stay for every input.
+    static const QStringList existing = [] {
+        const QStringList names = {QStringLiteral(".local"), QStringLiteral("a:b"),
+                                   QStringLiteral("x."), QStringLiteral("论文 ")};
+        for (const QString& name : names)
+            QDir().mkpath(scratch + u'/' + name);
+        return names;
     }();
     static const QString canonicalScratch = QFileInfo(scratch).canonicalFilePath();
 
@@ -60,15 +81,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (const QString& part : result.mid(scratch.size() + 1).split(u'/'))
             CheckPathComponent(part);
     }
-    // The walk makes one chain of folders, the one it returns: removing that chain
-    // from its end must leave the scratch folder empty. Anything else it made is
-    // cleared the slow way (listing every folder is what makes a run expensive).
-    for (QString made = result; made != scratch; made.truncate(made.lastIndexOf(u'/')))
-        QDir().rmdir(made);
-    QDir dir(scratch);
-    if (!dir.isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)) {
-        dir.removeRecursively();
-        QDir().mkpath(scratch);
+    // The walk makes one chain of folders, the one it returns, below the folders
+    // that were there: removing that chain from its end leaves only those.
+    for (QString made = result; made != scratch; made.truncate(made.lastIndexOf(u'/'))) {
+        if (existing.contains(made.mid(scratch.size() + 1)))
+            break;
+        FUZZ_CHECK(QDir().rmdir(made));
     }
+    FUZZ_CHECK(HasFolders(scratch, existing.size()));
+    for (const QString& name : existing)
+        FUZZ_CHECK(HasFolders(scratch + u'/' + name, 0));
     return 0;
 }

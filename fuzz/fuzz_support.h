@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QFile>
 #include <QString>
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -43,18 +44,24 @@ inline void CheckPathComponent(const QString& c) {
     FUZZ_CHECK(c != u"." && c != u"..");
     FUZZ_CHECK(!c.contains(u'/') && !c.contains(QChar(0)));
     FUZZ_CHECK(c.toUtf8().size() <= 255);
+    // What reaches the disk is what was counted: no lone surrogate.
+    FUZZ_CHECK(QString::fromUtf8(c.toUtf8()) == c);
 }
 
-// A folder of its own for this process, on a memory file system when there is one.
+// A folder of its own for this process, on a memory file system when there is one,
+// made with a name nobody could have planted a link under beforehand.
 // The path lives until the process is gone: the exit handler that removes the
 // folder runs after static objects are destroyed.
 inline const QString& ScratchFolder() {
     static const QString* const folder = [] {
         const QString base = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm")
                                                                        : QDir::tempPath();
-        auto* path = new QString(base + QStringLiteral("/quillmarsh-fuzz-%1").arg(getpid()));
-        QDir(*path).removeRecursively();
-        QDir().mkpath(*path);
+        QByteArray pattern = QFile::encodeName(base + QStringLiteral("/quillmarsh-fuzz-XXXXXX"));
+        if (!mkdtemp(pattern.data())) {
+            std::perror("mkdtemp");
+            std::abort();
+        }
+        auto* path = new QString(QFile::decodeName(pattern));
         std::atexit([] { QDir(ScratchFolder()).removeRecursively(); });
         return path;
     }();

@@ -5,15 +5,30 @@
 #include "download/url_replace.h"
 #include "fuzz_support.h"
 
+#include <QRegularExpression>
 #include <QSet>
 #include <QUrl>
+
+#include <array>
 
 namespace {
 
 void CheckVersion(FuzzedDataProvider& in) {
     const QString text = TakeText(in, 64);
-    const qint64 local = in.ConsumeIntegralInRange<qint64>(0, VersionKey(999, 999, 9999));
+    const qint64 localParts[3] = {in.ConsumeIntegralInRange<qint64>(0, 999),
+                                  in.ConsumeIntegralInRange<qint64>(0, 999),
+                                  in.ConsumeIntegralInRange<qint64>(0, 9999)};
+    const qint64 local = VersionKey(localParts[0], localParts[1], localParts[2]);
     const std::optional<QString> newer = NewerVersion(text, local);
+    // A plain "a.b.c" within the key's fields (and the rule's length) is newer
+    // exactly when it is above the local version, part by part.
+    static const QRegularExpression plain(QStringLiteral("^(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,4})$"));
+    if (const QRegularExpressionMatch m = plain.match(text); m.hasMatch() && text.size() < 11) {
+        const std::array<qint64, 3> given = {m.captured(1).toLongLong(), m.captured(2).toLongLong(),
+                                             m.captured(3).toLongLong()};
+        const std::array<qint64, 3> mine = {localParts[0], localParts[1], localParts[2]};
+        FUZZ_CHECK(newer.has_value() == (given > mine));
+    }
     if (newer) {
         // Three runs of digits, as short as the rule allows, above the local key.
         FUZZ_CHECK(!newer->isEmpty() && newer->size() < 11 && *newer == newer->trimmed());
