@@ -47,6 +47,18 @@ private slots:
         const QString ascii = QString(600, u'a');
         QCOMPARE(SanitizeFileName(ascii), QString(MaxNameUtf8Bytes, u'a'));
 
+        // The 500-byte code-page cut decides when leading spaces (trimmed only after
+        // it) use up most of it: what is left is counted in GB18030 bytes, 2 for
+        // "é" and "文", 4 for a character outside the BMP.
+        const QString spaces(400, u' ');
+        QCOMPARE(SanitizeFileName(spaces + QString(100, QChar(0xE9))), QString(50, QChar(0xE9)));
+        QCOMPARE(SanitizeFileName(spaces + QString(100, QChar(0x6587))),
+                 QString(50, QChar(0x6587)));
+        QString faces;
+        for (int i = 0; i < 100; ++i)
+            faces += QStringLiteral("😀");
+        QCOMPARE(SanitizeFileName(spaces + faces), faces.left(50));
+
         // Mixed widths: never a broken character or a lone surrogate at the end.
         QString mixed;
         for (int i = 0; i < 150; ++i)
