@@ -124,8 +124,10 @@ QString SanitizeFileName(const QString& text) {
             continue;
         }
         // A lone surrogate (a script's string can hold one) has no spelling on disk:
-        // the system would get other bytes than the ones counted here.
-        if (c.isSurrogate() || QStringView(u"\\/:*?<>|\"").contains(c) || IsControl(c))
+        // the system would get other bytes than the ones counted here. A byte order mark
+        // is invisible, and Qt drops it at the start of a name it reads back.
+        if (c.isSurrogate() || c == QChar::ByteOrderMark ||
+            QStringView(u"\\/:*?<>|\"").contains(c) || IsControl(c))
             continue;
         name.append(c);
     }

@@ -77,6 +77,9 @@ private slots:
             lone += QChar(0xDEDE);
         lone += QStringLiteral("y😀");
         QCOMPARE(SanitizeFileName(lone), QStringLiteral("xy😀"));
+        // A byte order mark (a page's text can start with one) would not survive the
+        // name's trip to the disk and back.
+        QCOMPARE(SanitizeFileName(QStringLiteral("\uFEFF标题\uFEFF.x")), QStringLiteral("标题.x"));
         QTemporaryDir dir;
         ScriptedPrompter prompter;
         lone = QString(60, u'z') + QString(140, QChar(0xDBDB));
