@@ -84,7 +84,7 @@ check() { # every downloaded file identical to the served one
 clear_downloads() { rm -rf "$work/ours"/* "$work/ref"/*; sync; }
 
 # best_time VAR RSSVAR COMMAND...: runs COMMAND $runs times, keeps the best time
-# (and the peak resident memory of that run, in MB, when RSSVAR is not "-").
+# (and the highest peak resident memory of all runs, in MB, when RSSVAR is not "-").
 best_time() {
   local var=$1 rssvar=$2 best= rss=0 t0 t1 t
   shift 2
@@ -96,8 +96,9 @@ best_time() {
     t=$(calc "$t1 - $t0")
     if [ -z "$best" ] || [ "$(echo "$t < $best" | bc)" = 1 ]; then
       best=$t
-      rss=$(( $(cat "$work/rss") / 1024 ))
     fi
+    t=$(( $(cat "$work/rss") / 1024 ))
+    [ "$t" -gt "$rss" ] && rss=$t
   done
   printf -v "$var" '%s' "$best"
   [ "$rssvar" = - ] || printf -v "$rssvar" '%s' "$rss"

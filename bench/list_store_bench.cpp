@@ -52,6 +52,16 @@ void Report(const char* what, double ms, double listMs, double targetMs, double 
     if (referenceMs > 0)
         std::printf("; reference %.0f ms, ratio %.1f", referenceMs, ms / referenceMs);
     std::printf("\n");
+    // The line scripts/bench.sh puts in its table.
+    const QString reference = referenceMs > 0
+                                  ? QStringLiteral("bare SQLite %1 ms").arg(qRound(referenceMs))
+                                  : QStringLiteral("-");
+    const QString ratio =
+        referenceMs > 0 ? QString::number(ms / referenceMs, 'f', 1) : QStringLiteral("-");
+    const QString target =
+        targetMs >= 0 ? QStringLiteral("< %1 ms").arg(targetMs) : QStringLiteral("-");
+    std::printf("BENCH list store %s | %.0f ms | %s | %s | %s | %s\n", what, ms,
+                qPrintable(reference), qPrintable(ratio), qPrintable(target), ok ? "PASS" : "FAIL");
 }
 
 // Runs command(run) on the list Runs times (prepare(run) first, untimed), waits

@@ -2,18 +2,18 @@
 # Runs the benchmarks (a Release build in build/) and prints one table of their
 # figures, the reference figures measured in the same runs, the ratios and the
 # targets. Exits 1 when any benchmark misses its target or fails to run.
-#   scripts/bench.sh              all: record_list task_list resolve download
+#   scripts/bench.sh              all: record_list task_list list_store resolve download
 #   scripts/bench.sh NAME...      only those
 # The download benchmark needs about 5 GB free disk and several minutes.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
 names=("$@")
-[ ${#names[@]} -eq 0 ] && names=(record_list task_list resolve download)
+[ ${#names[@]} -eq 0 ] && names=(record_list task_list list_store resolve download)
 bash scripts/install-deps.sh || exit 1
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null &&
-  cmake --build build -j2 --target bench_record_list bench_task_list bench_resolve \
-    quillmarsh-cli >/dev/null || exit 1
+  cmake --build build -j2 --target bench_record_list bench_task_list bench_list_store \
+    bench_resolve quillmarsh-cli >/dev/null || exit 1
 
 mkdir -p build/bench-logs
 failed=0
@@ -22,6 +22,7 @@ for name in "${names[@]}"; do
   case $name in
     record_list) cmd=(build/bench/bench_record_list) ;;
     task_list) cmd=(build/bench/bench_task_list) ;;
+    list_store) cmd=(build/bench/bench_list_store) ;;
     resolve) cmd=(env BENCH_BIN=build/bench/bench_resolve bash bench/resolve_bench.sh) ;;
     download) cmd=(bash bench/download_bench.sh) ;;
     *) echo "unknown benchmark: $name" >&2; exit 2 ;;
