@@ -47,6 +47,9 @@ public:
 
     int size() const { return int(elements_.size()); }
     const PageElement& at(int index) const { return elements_.at(index).element; }
+    // One past the last descendant of element index: its descendants are the
+    // elements from index + 1 up to there.
+    int subtreeEnd(int index) const { return elements_.at(index).subtreeEnd; }
 
     // Indices of the matching elements, in document order; "*" matches all.
     QList<int> getElementsByTagName(const QString& tag) const;

@@ -20,31 +20,11 @@ const char CacheUsage[] =
     "  --homes DIR    the folder holding the users' home folders (default /home,\n"
     "                 with root's home)\n";
 
-// Control characters would break a row apart: written as \t, \n, \r or \xHH.
-QString Field(const QString& text) {
-    QString out;
-    out.reserve(text.size());
-    for (QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u == u'\t')
-            out += QStringLiteral("\\t");
-        else if (u == u'\n')
-            out += QStringLiteral("\\n");
-        else if (u == u'\r')
-            out += QStringLiteral("\\r");
-        else if (u < 0x20 || u == 0x7f)
-            out += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
-        else
-            out += c;
-    }
-    return out;
-}
-
 void PrintRows(const CacheRowModel& files) {
     for (const CacheRow& row : files.rows()) {
-        PrintTo(stdout, Field(row.text) + u'\t' + Field(row.type) + u'\t' +
+        PrintTo(stdout, CliField(row.text) + u'\t' + CliField(row.type) + u'\t' +
                             (row.size < 0 ? QString() : QString::number(row.size)) + u'\t' +
-                            Field(row.filePath) + u'\n');
+                            CliField(row.filePath) + u'\n');
     }
 }
 
@@ -75,7 +55,7 @@ QCoro::Task<void> Clear(BrowserCacheViewer& viewer) {
     }
     // Scripts learn that not everything went, and what stayed.
     for (const QString& path : left)
-        PrintTo(stderr, QStringLiteral("未能删除: ") + Field(path) + u'\n');
+        PrintTo(stderr, QStringLiteral("未能删除: ") + CliField(path) + u'\n');
     PrintTo(stderr, CacheTexts::NotAllCleared(int(left.size())) + u'\n');
     Exit(1);
 }

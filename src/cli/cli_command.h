@@ -37,5 +37,9 @@ void RunDownloadQueue(TaskListModel& tasks, const DownloadRunSettings& settings,
 // path, separated by tabs.
 QString DownloadLine(const DownloadTask& task);
 
+// text as one field of an output line: control characters, which would break
+// the line or its columns apart, written as \t, \n, \r or \xHH.
+QString CliField(const QString& text);
+
 // Writes text as UTF-8 to a stream.
 void PrintTo(std::FILE* stream, const QString& text);

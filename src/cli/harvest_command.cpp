@@ -161,7 +161,8 @@ int RunHarvestCommand(const QStringList& arguments) {
             task > 0 ? DownloadLine(job.tasks.task(task)) : QStringLiteral("\t\t\t\t");
         anyFailed = anyFailed || r.status != RecordStatus::Found ||
                     (task > 0 && job.tasks.task(task).state == TaskState::Failed);
-        PrintTo(stdout, r.status + u'\t' + r.title + u'\t' + pdf + u'\t' + download + u'\n');
+        PrintTo(stdout, r.status + u'\t' + CliField(r.title) + u'\t' + CliField(pdf) + u'\t' +
+                            download + u'\n');
     }
     return anyFailed ? 1 : 0;
 }

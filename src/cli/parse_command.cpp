@@ -77,7 +77,7 @@ QCoro::Task<int> Parse(QString target, QUrl url, bool checkedOnly) {
         if (seen.contains(hit.link))
             continue;
         seen.insert(hit.link);
-        PrintTo(stdout, hit.title + u'\t' + hit.link + u'\n');
+        PrintTo(stdout, CliField(hit.title) + u'\t' + CliField(hit.link) + u'\n');
     }
     co_return 0;
 }

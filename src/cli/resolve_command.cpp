@@ -25,7 +25,7 @@ QCoro::Task<int> Resolve(QStringList addresses) {
             local ? QUrl::fromLocalFile(QFileInfo(address).absoluteFilePath()).toString() : address;
         resolver.setLocalFilesAllowed(local);
         const QString pdf = co_await resolver.获取PDF下载网址(target);
-        PrintTo(stdout, address + u'\t' + pdf + u'\n');
+        PrintTo(stdout, CliField(address) + u'\t' + CliField(pdf) + u'\n');
         std::fflush(stdout);
     }
     co_return 0;

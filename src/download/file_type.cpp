@@ -1,9 +1,8 @@
 #include "download/file_type.h"
 
-#include "tools/file_helpers.h"
-
 #include <QByteArray>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <initializer_list>
@@ -167,8 +166,10 @@ QString FileTypeFromBytes(const QByteArray& head, const QByteArray& tail, qint64
 }
 
 QString 打开文件判断文件类型(const QString& path) {
+    // Only a regular file: open() on a named pipe waits for a writer, and a
+    // device has no size to read a tail from.
     QFile file(path);
-    if (!FileExists(path) || !file.open(QIODevice::ReadOnly))
+    if (path.isEmpty() || !QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
         return {};
     const qint64 size = file.size();
     const QByteArray head = file.read(std::min(size, FileTypeHeadBytes));

@@ -306,7 +306,7 @@ QString UniqueFilePath(const QString& path) {
     QString stem = dot < 0 ? file : file.left(dot);
     const QString extension = dot < 0 ? QString() : file.mid(dot + 1);
 
-    stem = stem.left(100);
+    stem = LeftWhole(stem, 100);
     if (stem.endsWith(u']')) {
         const qsizetype open = stem.lastIndexOf(u'[');
         if (open >= 0 && IsDigitsOnly(stem.mid(open + 1, stem.size() - open - 2)))

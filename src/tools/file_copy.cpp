@@ -1,6 +1,7 @@
 #include "tools/file_copy.h"
 
 #include "tools/confined_files.h"
+#include "tools/text_utils.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -59,8 +60,9 @@ int RenameNoReplace(const QByteArray& from, const QByteArray& to) {
 // stopped or failed; the temporary file is gone then.
 std::unique_ptr<QTemporaryFile> WriteTemporary(int in, const QString& folder, const QString& name,
                                                const StopRequest& stop, CopyResult& failure) {
-    auto part = std::make_unique<QTemporaryFile>(
-        folder + QStringLiteral("/.") + name.left(TempNameChars) + QStringLiteral("-XXXXXX.part"));
+    auto part = std::make_unique<QTemporaryFile>(folder + QStringLiteral("/.") +
+                                                 LeftWhole(name, TempNameChars) +
+                                                 QStringLiteral("-XXXXXX.part"));
     if (!part->open()) {
         failure = Failure(part->errorString());
         return {};

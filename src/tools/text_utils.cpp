@@ -24,3 +24,12 @@ bool IsDigitsOnly(const QString& text) {
 QString ZeroPadded(qint64 value, int minDigits) {
     return QStringLiteral("%1").arg(value, minDigits, 10, QLatin1Char('0'));
 }
+
+QString LeftWhole(const QString& text, qsizetype count) {
+    if (count <= 0)
+        return {};
+    if (count < text.size() && text.at(count - 1).isHighSurrogate() &&
+        text.at(count).isLowSurrogate())
+        --count;
+    return text.left(count);
+}

@@ -5,7 +5,10 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
 
 class TestCliDetect : public QObject {
     Q_OBJECT
@@ -66,6 +69,13 @@ private slots:
         for (const QString& f : files)
             paths << dir_.filePath(f);
         paths << QStringLiteral(QUILLMARSH_CLI); // an ELF program is no known type
+        // Control characters in a name stay inside their field.
+        paths << writeBytes(QStringLiteral("two\nlines\t.pdf"),
+                            QByteArray("%PDF-1.4\n") + QByteArray(100, 'x'));
+        // A named pipe is no file: nothing waits for a writer.
+        const QString fifo = dir_.filePath(QStringLiteral("pipe"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        paths << fifo;
 
         QProcess cli;
         cli.start(QStringLiteral(QUILLMARSH_CLI), QStringList{QStringLiteral("detect")} + paths);
@@ -75,10 +85,23 @@ private slots:
         const QStringList lines =
             QString::fromUtf8(cli.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), paths.size());
-        for (int i = 0; i < paths.size(); ++i) {
+        for (int i = 0; i < paths.size() - 2; ++i) {
             const QString want = paths.at(i) + u'\t' + expected.value(i);
             QCOMPARE(lines.at(i), want);
         }
+        QCOMPARE(lines.at(paths.size() - 2),
+                 dir_.filePath(QStringLiteral("two\\nlines\\t.pdf\tpdf")));
+        QCOMPARE(lines.at(paths.size() - 1), fifo + u'\t');
+        // What has no type because it could not be read says so.
+        const QStringList errors =
+            QString::fromUtf8(cli.readAllStandardError())
+                .split(u'\n', Qt::SkipEmptyParts)
+                .filter(QRegularExpression(QStringLiteral("^quillmarsh-cli: ")));
+        QCOMPARE(
+            errors,
+            QStringList({QStringLiteral("quillmarsh-cli: %1: not a readable file")
+                             .arg(dir_.filePath(QStringLiteral("missing.pdf"))),
+                         QStringLiteral("quillmarsh-cli: %1: not a readable file").arg(fifo)}));
     }
 
     void unknownCommandFails() {

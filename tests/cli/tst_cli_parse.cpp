@@ -62,6 +62,19 @@ private slots:
                               QStringLiteral("Other\t") + server_.url(QStringLiteral("/other"))}));
     }
 
+    void controlCharactersStayInsideTheirField() {
+        // A page can put line breaks and tabs into a link; a script reading one hit
+        // a line and two columns must not see a second, made-up hit.
+        server_.page(QStringLiteral("/breaks.html"),
+                     "<html><body>"
+                     "<div class='result'><input type='checkbox'><a>x</a><h3>Broken</h3>"
+                     "<a title='Full text' href=\"javascript:f('/v&#13;&#10;w&#9;x')\"></a></div>"
+                     "</body></html>");
+        QCOMPARE(runParse({server_.url(QStringLiteral("/breaks.html"))}),
+                 QStringList{QStringLiteral("Broken\t") + server_.url(QString()) +
+                             QStringLiteral("/v\\r\\nw\\tx")});
+    }
+
     void checkedOnlyTakesTickedHits() {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("ticked.html"));

@@ -5,7 +5,14 @@
 #include <QImage>
 #include <QTemporaryDir>
 
+#include <atomic>
+#include <chrono>
 #include <limits>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 class TestFileType : public QObject {
     Q_OBJECT
@@ -177,6 +184,40 @@ private slots:
         QVERIFY(image.save(jpg, "JPEG"));
         QCOMPARE(打开文件判断文件类型(png), QStringLiteral("png"));
         QCOMPARE(打开文件判断文件类型(jpg), QStringLiteral("jpg"));
+    }
+
+    void onlyRegularFilesAreOpened() {
+        // A named pipe at a row's path would block the window in open() until
+        // something writes to it. The writer below ends a wait that should
+        // never start, so a regression fails here instead of hanging.
+        const QString fifo = dir_.filePath(QStringLiteral("pipe.pdf"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        std::atomic<bool> done = false;
+        std::atomic<bool> unblocked = false;
+        std::thread writer([&] {
+            for (int i = 0; i < 100 && !done; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (done)
+                return;
+            unblocked = true;
+            const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY);
+            if (fd >= 0)
+                ::close(fd);
+        });
+        const QString type = 打开文件判断文件类型(fifo);
+        done = true;
+        writer.join();
+        QVERIFY(!unblocked);
+        QCOMPARE(type, QString());
+        QVERIFY(!IsPdfWithoutEnd(fifo));
+
+        // A link to a file is read as the file; a folder or a device is no file.
+        const QString pdf = write(padded("%PDF-1.7\n"));
+        const QString link = dir_.filePath(QStringLiteral("link.pdf"));
+        QVERIFY(QFile::link(pdf, link));
+        QCOMPARE(打开文件判断文件类型(link), QStringLiteral("pdf"));
+        QCOMPARE(打开文件判断文件类型(dir_.path()), QString());
+        QCOMPARE(打开文件判断文件类型(QStringLiteral("/dev/zero")), QString());
     }
 };
 

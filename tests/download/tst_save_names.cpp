@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 namespace {
@@ -347,6 +348,17 @@ private slots:
         Touch(f + longStem + QStringLiteral(".pdf"));
         QCOMPARE(UniqueFilePath(f + longStem + QStringLiteral(".pdf")),
                  f + QString(100, u'n') + QStringLiteral(".pdf"));
+        // The cut never splits a character written as two units: the name would
+        // reach the disk with U+FFFD and no longer be the one the row holds.
+        const QString emojiStem = QString(99, u'a') + QStringLiteral("😀x");
+        Touch(f + emojiStem + QStringLiteral(".htm"));
+        const QString unique = UniqueFilePath(f + emojiStem + QStringLiteral(".htm"));
+        QCOMPARE(unique, f + QString(99, u'a') + QStringLiteral(".htm"));
+        Touch(unique);
+        QVERIFY(QFileInfo::exists(unique));
+        const QString twoEmoji = f + QString(98, u'a') + QStringLiteral("😀😀.htm");
+        Touch(twoEmoji);
+        QCOMPARE(UniqueFilePath(twoEmoji), f + QString(98, u'a') + QStringLiteral("😀.htm"));
     }
 };
 

@@ -4,6 +4,10 @@
 #include "search/result_parser.h"
 #include "test_main.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 namespace {
 
 struct Anchor {
@@ -190,6 +194,69 @@ private slots:
         QCOMPARE(records.record(1).status, QStringLiteral("成功"));
         QCOMPARE(records.record(1).folder, QStringLiteral("/dl/"));
         QCOMPARE(records.record(2).type, QStringLiteral("pdf"));
+    }
+
+    void nestedBlocksSeeTheirWholeSubtreeAndNothingAfterIt() {
+        PageDocument doc(QStringLiteral("http://h/r"));
+        doc.begin({.tagName = QStringLiteral("DIV"), .className = QStringLiteral("result")});
+        doc.add({.tagName = QStringLiteral("A"), .innerText = QStringLiteral("Outer")});
+        // For the inner block its first anchor is passed over; for the outer one
+        // it is the second and so the icon.
+        AddBlock(doc, QStringLiteral("Result Odd"), QStringLiteral("Inner"),
+                 {Icon(QStringLiteral("javascript:f('/first')")), Decoy,
+                  Icon(QStringLiteral("javascript:f('/second')"))},
+                 true, true);
+        doc.add({.tagName = QStringLiteral("H3"), .innerText = QStringLiteral("Outer late")});
+        doc.end();
+        // The next block's icon lies after this one's end.
+        AddBlock(doc, QStringLiteral("result"), QStringLiteral("No icon"), {Decoy});
+        AddBlock(doc, QStringLiteral("result"), QStringLiteral("After"),
+                 {Decoy, Icon(QStringLiteral("javascript:f('/after')"))});
+
+        const QList<ParsedHit> hits = ParseResultHits(doc, false);
+        QCOMPARE(hits.size(), 3);
+        QCOMPARE(hits.at(0).title, QStringLiteral("Inner"));
+        QCOMPARE(hits.at(0).link, QStringLiteral("http://h/first"));
+        QCOMPARE(hits.at(1).title, QStringLiteral("Inner"));
+        QCOMPARE(hits.at(1).link, QStringLiteral("http://h/second"));
+        QCOMPARE(hits.at(2).title, QStringLiteral("After"));
+        // The outer block's first check box is the inner block's, which is ticked.
+        QCOMPARE(ParseResultHits(doc, true).size(), 2);
+
+        // Blocks nested many thousands deep, as a hostile page's script can make
+        // them: every block gives the hit at the bottom, without a walk of its
+        // subtree per block (that took minutes).
+        const int depth = 30000;
+        QJsonArray elements;
+        for (int i = 0; i < depth; ++i) {
+            elements.append(QJsonObject{{QStringLiteral("t"), QStringLiteral("DIV")},
+                                        {QStringLiteral("c"), QStringLiteral("result")},
+                                        {QStringLiteral("e"), depth + 4}});
+        }
+        const auto leaf = [&](const QJsonObject& o) {
+            QJsonObject e = o;
+            e.insert(QStringLiteral("e"), elements.size() + 1);
+            elements.append(e);
+        };
+        leaf({{QStringLiteral("t"), QStringLiteral("INPUT")}});
+        leaf({{QStringLiteral("t"), QStringLiteral("H3")},
+              {QStringLiteral("x"), QStringLiteral("Deep")}});
+        leaf({{QStringLiteral("t"), QStringLiteral("A")},
+              {QStringLiteral("x"), QStringLiteral("Abstract")}});
+        leaf({{QStringLiteral("t"), QStringLiteral("A")},
+              {QStringLiteral("ti"), QStringLiteral("Full text")},
+              {QStringLiteral("hr"), QStringLiteral("javascript:f('/deep')")}});
+        const QJsonObject snapshot{{QStringLiteral("url"), QStringLiteral("http://h/r")},
+                                   {QStringLiteral("els"), elements}};
+        const auto deep = PageDocument::fromJson(QJsonDocument(snapshot).toJson());
+        QVERIFY(deep);
+        QCOMPARE(deep->size(), depth + 4);
+        const QList<ParsedHit> deepHits = ParseResultHits(*deep, false);
+        QCOMPARE(deepHits.size(), depth);
+        QCOMPARE(deepHits.first().title, QStringLiteral("Deep"));
+        QCOMPARE(deepHits.last().link, QStringLiteral("http://h/deep"));
+        RecordListModel records;
+        QCOMPARE(ParseResultPage(*deep, false, QStringLiteral("/p/"), records), 1);
     }
 
     void nextPageLink() {
