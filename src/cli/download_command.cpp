@@ -67,8 +67,8 @@ void RunDownloadQueue(TaskListModel& tasks, const DownloadRunSettings& run,
 }
 
 QString DownloadLine(const DownloadTask& t) {
-    return TaskStateWord(t.state) + u'\t' + t.size + u'\t' + t.percent + u'\t' + t.type + u'\t' +
-           CliField(t.filePath());
+    return TaskStateWord(t.state) + u'\t' + t.size + u'\t' + t.percent + u'\t' + CliField(t.type) +
+           u'\t' + CliField(t.filePath());
 }
 
 // quillmarsh-cli download [--queue FILE] [--method 1|2] [--threads N] [--dir D] [--policy P]

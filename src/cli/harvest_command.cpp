@@ -93,7 +93,7 @@ QCoro::Task<bool> HarvestAndAnalyse(HarvestJob& job) {
         PrintTo(stderr, QStringLiteral("分析 %1/%2：%3 %4\n")
                             .arg(row)
                             .arg(job.records.count())
-                            .arg(r.status, r.title));
+                            .arg(r.status, CliField(r.title)));
     });
     co_await run.RunAnalysis(AnalysisVariant::All);
     co_return true;

@@ -120,6 +120,7 @@ QList<ParsedHit> ParseResultHits(const PageDocument& doc, bool checkedOnly) {
     }
     return hits;
 }
+
 QString SiteRoot(const QString& address) {
     const qsizetype scheme = address.indexOf(QStringLiteral("://"));
     if (scheme >= 0) {
